@@ -1,0 +1,31 @@
+#pragma once
+
+// The demo description: every setting of one configuration document, with
+// the defaults a document may leave out.
+
+#include "Common.h"
+
+#include <string>
+#include <vector>
+
+namespace Tolvane {
+
+class Configuration {
+public:
+    Configuration();
+    ~Configuration();
+
+    // Fills the object from the JSON document at path (comments allowed).
+    // Returns false only when the file cannot be opened. Values that are
+    // absent, null or of the wrong kind keep their current value.
+    bool read(const std::string& path);
+
+    Common::Demo demo;
+    Common::Tune tune;
+    Common::Sync sync;
+    Common::Shaders shaders;
+    std::vector<Common::Track> tracks;
+    std::vector<Common::Asset> assets;
+};
+
+} // namespace Tolvane
