@@ -1,0 +1,57 @@
+#pragma once
+
+// The on-screen log: the most recent messages of the run, drawn over the
+// picture in the bottom-left corner, newest at the bottom, while enabled.
+
+#include <list>
+#include <string>
+
+struct GLTtext;
+
+namespace Tolvane {
+
+class Logger {
+public:
+    enum LOG_LEVEL : int {
+        INFO = 0,
+        ERROR = 1,
+    };
+
+    // The outcome of building the shader program: error set and the GL's
+    // info log as text when compiling or linking failed.
+    struct Message {
+        bool error = false;
+        std::string text;
+
+        Message() = default;
+        ~Message() = default;
+        Message(const Message&) = default;
+        Message& operator=(Message&& other) noexcept {
+            error = other.error;
+            text = std::move(other.text);
+            return *this;
+        }
+    };
+
+    Logger();
+    ~Logger();
+
+    void initialize(int capacity, float x, float y, bool enabled);
+    void write(LOG_LEVEL level, std::string text);
+    void render();
+    bool isEnabled();
+    void toggleEnable();
+
+    // Releases the text objects and the text renderer while a GL context is
+    // still current; the destructor then has no GL work left to do.
+    void releaseGraphics();
+
+private:
+    std::list<GLTtext*> texts;
+    int capacity = 0;
+    float x = 0.0f;
+    float y = 0.0f;
+    bool enabled = false;
+};
+
+} // namespace Tolvane
