@@ -14,7 +14,7 @@ packages=(
     # tests and benchmarks
     googletest libgtest-dev libbenchmark-dev
     # headless display, key injection, screenshots, a window manager for maximise
-    xvfb xauth x11-utils libx11-dev libxtst-dev xdotool openbox imagemagick
+    xvfb xauth x11-utils libx11-dev libxtst-dev libxfixes-dev xdotool openbox imagemagick
     # tools that make the test tunes and the demo's assets
     sox libsox-fmt-mp3 lame ffmpeg
 )

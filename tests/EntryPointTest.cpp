@@ -1,0 +1,126 @@
+// End-to-end tests of start-up, the window and shutdown, against the real
+// player on a private virtual display.
+
+#include "Harness.h"
+
+#include <gtest/gtest.h>
+#include <lodepng.h>
+
+using namespace Tolvane::Testing;
+using namespace std::chrono_literals;
+
+namespace {
+
+void writeShaders(TempDir& dir) {
+    dir.write("shaders/vertex.glsl", passThroughVertexShader());
+    dir.write("shaders/fragment.glsl", solidFragmentShader(0.0f, 0.5f, 1.0f));
+}
+
+std::vector<uint8_t> iconPng() {
+    std::vector<unsigned char> pixels(16 * 16 * 4, 200);
+    std::vector<unsigned char> png;
+    lodepng::encode(png, pixels, 16, 16);
+    return png;
+}
+
+} // namespace
+
+TEST(EntryPoint, EmptyVertexPathStopsWithItsMessageAndStatusOne) {
+    Player player;
+    player.dir().write("configuration.json", R"({ "shaders": { "vertex": "" } })");
+    EXPECT_EQ(runToExit(player), 1);
+    EXPECT_EQ(player.standardOutput(), "provide vertex and fragment shaders in configuration file");
+    EXPECT_EQ(player.standardError(), "");
+}
+
+TEST(EntryPoint, DefaultContextVersionIsRefusedWithTheLibraryErrorThenOurs) {
+    Player player;
+    player.dir().write("configuration.json", R"({ "demo": { "release": false } })");
+    EXPECT_EQ(runToExit(player), 255);
+    EXPECT_EQ(player.standardOutput(),
+              "glfw error: 65540 Context profiles are only defined for OpenGL version 3.2 and above"
+              "window creation failed");
+}
+
+TEST(EntryPoint, FirstArgumentNamesTheConfigurationAndFurtherOnesAreIgnored) {
+    Player player;
+    player.dir().write("configuration.json", basicConfiguration(false));
+    player.dir().write("other.json", R"({ "shaders": { "fragment": "" } })");
+    EXPECT_EQ(runToExit(player, {"other.json", "configuration.json", "third"}), 1);
+    EXPECT_EQ(player.standardOutput(), "provide vertex and fragment shaders in configuration file");
+}
+
+TEST(EntryPoint, EditingModeOpensATitledWindowAndTheCloseControlEndsWithStatusZero) {
+    Player player;
+    writeShaders(player.dir());
+    player.dir().write("configuration.json", basicConfiguration(false));
+    ASSERT_TRUE(player.start());
+    ASSERT_NE(player.waitForWindow(), 0u) << player.standardOutput();
+    EXPECT_EQ(player.title(), "demogroup : demo");
+    const WindowGeometry area = player.geometry();
+    EXPECT_EQ(area.width, 800);
+    EXPECT_EQ(area.height, 600);
+    EXPECT_FALSE(player.hasIcon()) << "the default icon path does not exist: no icon is set";
+    EXPECT_FALSE(player.cursorHidden());
+    player.requestClose();
+    EXPECT_EQ(player.waitForExit(), 0);
+    EXPECT_EQ(player.standardError(), "");
+}
+
+TEST(EntryPoint, ConfiguredSizeTitleAndIconAreUsed) {
+    Player player;
+    writeShaders(player.dir());
+    player.dir().write("art/icon.png", iconPng());
+    player.dir().write("configuration.json",
+                       R"({ "demo": { "release": false, "group": "crew", "name": "wave", "icon": "art/icon.png" },
+                            "screen": { "width": 640, "height": 360 },
+                            "shaders": { "majorVersion": 3, "minorVersion": 3 } })");
+    player.dir().write("shaders/vertex.glsl", passThroughVertexShader());
+    ASSERT_TRUE(player.start());
+    ASSERT_NE(player.waitForWindow(), 0u) << player.standardOutput();
+    EXPECT_EQ(player.title(), "crew : wave");
+    EXPECT_EQ(player.geometry().width, 640);
+    EXPECT_EQ(player.geometry().height, 360);
+    EXPECT_TRUE(player.hasIcon());
+    player.requestClose();
+    EXPECT_EQ(player.waitForExit(), 0);
+}
+
+TEST(EntryPoint, BrokenIconIsSilentlySkipped) {
+    Player player;
+    writeShaders(player.dir());
+    player.dir().write("assets/pics/qz.png", std::string("\x89PNG\r\n\x1a\n not really", 20));
+    player.dir().write("configuration.json", basicConfiguration(false));
+    ASSERT_TRUE(player.start());
+    ASSERT_NE(player.waitForWindow(), 0u);
+    EXPECT_FALSE(player.hasIcon());
+    player.requestClose();
+    EXPECT_EQ(player.waitForExit(), 0);
+    EXPECT_EQ(player.standardOutput(), "");
+}
+
+TEST(EntryPoint, ReleaseModeCoversTheScreenAndHidesTheCursor) {
+    Player player;
+    writeShaders(player.dir());
+    player.dir().write("configuration.json", basicConfiguration(true));
+    ASSERT_TRUE(player.start());
+    ASSERT_NE(player.waitForWindow(), 0u) << player.standardOutput();
+    const WindowGeometry area = player.geometry();
+    EXPECT_EQ(area.x, 0);
+    EXPECT_EQ(area.y, 0);
+    EXPECT_EQ(area.width, 1280) << "the virtual screen is 1280x720";
+    EXPECT_EQ(area.height, 720);
+    EXPECT_TRUE(player.cursorHidden());
+    player.requestClose();
+    EXPECT_EQ(player.waitForExit(), 0);
+}
+
+TEST(EntryPoint, EscapeClosesTheWindowWithStatusZero) {
+    Player player;
+    writeShaders(player.dir());
+    player.dir().write("configuration.json", basicConfiguration(false));
+    ASSERT_TRUE(player.start());
+    ASSERT_NE(player.waitForWindow(), 0u);
+    player.pressKey(0xff1b); // Escape
+    EXPECT_EQ(player.waitForExit(), 0);
+}

@@ -1,0 +1,139 @@
+#pragma once
+
+// End-to-end harness: runs the real player as a child process in a private
+// working directory on the test's X display, finds its window, reads its
+// pixels back, sends it real key events through XTest, closes it the way a
+// window's close control does, and collects its output and exit status.
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+struct _XDisplay;
+
+namespace Tolvane::Testing {
+
+// An X window id (kept free of the X headers, whose macros clash with tests).
+using WindowId = unsigned long;
+
+// A captured picture, top row first, RGBA.
+struct Image {
+    int width = 0;
+    int height = 0;
+    std::vector<uint8_t> rgba;
+
+    std::array<uint8_t, 4> at(int x, int y) const;
+    bool empty() const { return rgba.empty(); }
+    // Writes the image as a PNG file (for looking at it).
+    bool savePng(const std::string& path) const;
+};
+
+struct WindowGeometry {
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+};
+
+// A temporary working directory, removed with everything in it on destruction
+// (unless TOLVANE_KEEP_TEST_DIRS is set in the environment).
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const { return root; }
+    std::string file(const std::string& relative) const { return root + "/" + relative; }
+    // Writes bytes to a file below the directory, creating missing folders.
+    void write(const std::string& relative, const std::string& bytes) const;
+    void write(const std::string& relative, const std::vector<uint8_t>& bytes) const;
+    std::string read(const std::string& relative) const;
+    bool exists(const std::string& relative) const;
+
+private:
+    std::string root;
+};
+
+// Shader sources for tests: a pass-through vertex shader (position at
+// location 0) and fragment shaders that paint one colour.
+std::string passThroughVertexShader();
+std::string solidFragmentShader(float r, float g, float b);
+
+// A minimal configuration document for a test demo: editing or release mode,
+// GL 3.3 core, shaders at shaders/vertex.glsl and shaders/fragment.glsl.
+// extra is spliced into the root object (", \"tracks\": [...]" etc.).
+std::string basicConfiguration(bool release, int width = 800, int height = 600,
+                               const std::string& extra = "");
+
+class Player {
+public:
+    Player();
+    ~Player();
+    Player(const Player&) = delete;
+    Player& operator=(const Player&) = delete;
+
+    TempDir& dir() { return workDir; }
+
+    // Starts the player in the working directory with the given arguments
+    // (argv[1...]); extra environment entries are added to the test's own.
+    bool start(const std::vector<std::string>& arguments = {},
+               const std::map<std::string, std::string>& environment = {});
+
+    // Waits for the player's viewable top-level window; 0 on time-out.
+    WindowId waitForWindow(std::chrono::milliseconds timeout = std::chrono::seconds(20));
+    WindowId window() const { return playerWindow; }
+    std::string title();
+    WindowGeometry geometry();
+    bool hasIcon();
+    // Whether the pointer over the window shows an invisible cursor.
+    bool cursorHidden();
+
+    // The window's current picture.
+    Image capture();
+    // Polls until predicate holds for a captured picture; returns the last one.
+    Image waitForImage(const std::function<bool(const Image&)>& predicate,
+                       std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+    // Real key events through XTest, sent to the focused player window.
+    void pressKey(unsigned long keysym);
+    void keyDown(unsigned long keysym);
+    void keyUp(unsigned long keysym);
+
+    // Asks the window to close, as its close control does.
+    void requestClose();
+
+    // Waits for the process to end and returns its exit status as a shell
+    // reports it (0..255), or -1 when it had to be killed after the time-out.
+    int waitForExit(std::chrono::milliseconds timeout = std::chrono::seconds(20));
+    bool running();
+    pid_t pid() const { return child; }
+
+    std::string standardOutput() const;
+    std::string standardError() const;
+
+private:
+    _XDisplay* display();
+    void focus();
+
+    TempDir workDir;
+    TempDir logDir;
+    _XDisplay* connection = nullptr;
+    pid_t child = -1;
+    int exitStatus = -1;
+    bool exited = false;
+    WindowId playerWindow = 0;
+};
+
+// Runs the player to completion without a window being awaited (for start-up
+// failures) and returns its exit status; output is collected in player.
+int runToExit(Player& player, const std::vector<std::string>& arguments = {},
+              std::chrono::milliseconds timeout = std::chrono::seconds(20));
+
+} // namespace Tolvane::Testing
