@@ -62,6 +62,10 @@ TEST(EntryPoint, EditingModeOpensATitledWindowAndTheCloseControlEndsWithStatusZe
     EXPECT_EQ(area.height, 600);
     EXPECT_FALSE(player.hasIcon()) << "the default icon path does not exist: no icon is set";
     EXPECT_FALSE(player.cursorHidden());
+    const Image frame = player.waitForImage([](const Image& image) { return image.width == 800; });
+    ASSERT_EQ(frame.height, 600);
+    EXPECT_EQ(frame.at(400, 300)[0], 0) << "without a shader program the frame is the black clear colour";
+    EXPECT_EQ(frame.at(400, 300)[1], 0);
     player.requestClose();
     EXPECT_EQ(player.waitForExit(), 0);
     EXPECT_EQ(player.standardError(), "");
