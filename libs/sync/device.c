@@ -529,24 +529,24 @@ static int fetch_track_data(sync_device *d, sync_track *t)
 	return 0;
 }
 
-/* Receives and applies a SET_KEY. Fails on a bad track index or key type. */
+/* Receives and applies a SET_KEY. Fails on a bad track index or key type.
+ * The fields (track index, row, value, type) are taken in one go. */
 static int handle_set_key_cmd(sync_socket s, sync_device *d)
 {
-	unsigned char track[4], row[4], value[4], type;
+	unsigned char msg[13];
 	struct track_key key;
 	uint32_t idx;
 
-	if (xrecv(s, track, 4, 0) || xrecv(s, row, 4, 0) ||
-	    xrecv(s, value, 4, 0) || xrecv(s, &type, 1, 0))
+	if (xrecv(s, msg, sizeof(msg), 0))
 		return -1;
 
-	idx = get_be32(track);
-	if (type >= KEY_TYPE_COUNT || idx >= (uint32_t)d->track_count)
+	idx = get_be32(msg);
+	if (msg[12] >= KEY_TYPE_COUNT || idx >= (uint32_t)d->track_count)
 		return -1;
 
-	key.row = to_int32(get_be32(row));
-	key.value = to_float(get_be32(value));
-	key.type = (enum key_type)type;
+	key.row = to_int32(get_be32(msg + 4));
+	key.value = to_float(get_be32(msg + 8));
+	key.type = (enum key_type)msg[12];
 	return sync_set_key(d->tracks[idx], key);
 }
 
@@ -554,18 +554,18 @@ static int handle_set_key_cmd(sync_socket s, sync_device *d)
  * holds no key is left alone and the link stays up. */
 static int handle_del_key_cmd(sync_socket s, sync_device *d)
 {
-	unsigned char track[4], row[4];
+	unsigned char msg[8];
 	uint32_t idx;
 	int32_t r;
 
-	if (xrecv(s, track, 4, 0) || xrecv(s, row, 4, 0))
+	if (xrecv(s, msg, sizeof(msg), 0))
 		return -1;
 
-	idx = get_be32(track);
+	idx = get_be32(msg);
 	if (idx >= (uint32_t)d->track_count)
 		return -1;
 
-	r = to_int32(get_be32(row));
+	r = to_int32(get_be32(msg + 4));
 	if (sync_find_key(d->tracks[idx], r) < 0)
 		return 0;
 	return sync_del_key(d->tracks[idx], r);
