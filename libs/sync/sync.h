@@ -72,7 +72,8 @@ typedef struct sync_track {
 
 /* Returns the index of the key on row, or, when there is none, the bitwise
  * complement of the index at which such a key would be inserted (always
- * negative: -(insertion index) - 1). */
+ * negative: -(insertion index) - 1). The functions on tracks accept a null
+ * track: it has no keys and refuses changes. */
 int sync_find_key(const sync_track *track, int row);
 
 /* Inserts key, or overwrites value and type of the key already on key.row.

@@ -63,11 +63,14 @@ static double key_ramp(const struct track_key k[2], double row)
 
 int sync_find_key(const sync_track *t, int row)
 {
-	int lo = 0, hi = t->key_count;
+	int lo = 0, hi;
+	if (!t)
+		return -1;
+	hi = t->key_count;
 
 	/* The keys are sorted by row: halve the range until it is empty. */
 	while (lo < hi) {
-		int mi = (lo + hi) / 2;
+		int mi = lo + (hi - lo) / 2;
 		assert(mi != hi);
 
 		if (t->keys[mi].row < row)
@@ -86,7 +89,11 @@ int sync_find_key(const sync_track *t, int row)
 
 int sync_set_key(sync_track *t, struct track_key k)
 {
-	int idx = sync_find_key(t, k.row);
+	int idx;
+	if (!t)
+		return -1;
+
+	idx = sync_find_key(t, k.row);
 	if (idx < 0) {
 		/* a new row: grow by one entry and open a gap at idx */
 		struct track_key *keys;
@@ -106,7 +113,11 @@ int sync_set_key(sync_track *t, struct track_key k)
 int sync_del_key(sync_track *t, int row)
 {
 	struct track_key *keys = NULL;
-	int idx = sync_find_key(t, row);
+	int idx;
+	if (!t)
+		return -1;
+
+	idx = sync_find_key(t, row);
 	if (idx < 0)
 		return -1; /* no key on that row: nothing to delete */
 
@@ -130,7 +141,7 @@ double sync_get_val(const sync_track *t, double row)
 {
 	int idx, irow;
 
-	if (!t->key_count)
+	if (!t || !t->key_count)
 		return 0.0;
 
 	/* The whole row picks the segment (clamped, so that no row converts
