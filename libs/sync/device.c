@@ -1,0 +1,810 @@
+/*
+ * device.c - the sync device: its tracks, their track files and the link to
+ * the editor.
+ */
+#if defined(__linux__) && !defined(_POSIX_C_SOURCE)
+#define _POSIX_C_SOURCE 200809L /* getaddrinfo, fsync, MSG_NOSIGNAL */
+#endif
+
+#include "sync.h"
+
+#include <assert.h>
+#include <errno.h>
+#include <limits.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+#include <direct.h>
+#include <io.h>
+#define closesocket_(s) closesocket(s)
+#define SEND_FLAGS 0
+#ifndef S_ISDIR
+#define S_ISDIR(m) (((m) & _S_IFMT) == _S_IFDIR)
+#endif
+#else
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#define closesocket_(s) close(s)
+#ifdef MSG_NOSIGNAL
+#define SEND_FLAGS MSG_NOSIGNAL /* a vanished editor must not kill us */
+#else
+#define SEND_FLAGS 0
+#endif
+#endif
+
+/* Command codes on the editor link. */
+enum {
+	SET_KEY = 0,
+	DELETE_KEY = 1,
+	GET_TRACK = 2,
+	SET_ROW = 3,
+	PAUSE = 4,
+	SAVE_TRACKS = 5
+};
+
+static const char CLIENT_GREET[] = "hello, synctracker!";
+static const char SERVER_GREET[] = "hello, demo!";
+
+/* Longest path (and encoded name) in characters, without the terminator. */
+#define SYNC_PATH_MAX 259
+
+/* ------------------------------------------------------------------------
+ * Byte order helpers
+ * ------------------------------------------------------------------------ */
+
+/* Stores v little-endian at p. */
+static void put_le32(unsigned char *p, uint32_t v)
+{
+	p[0] = (unsigned char)v;
+	p[1] = (unsigned char)(v >> 8);
+	p[2] = (unsigned char)(v >> 16);
+	p[3] = (unsigned char)(v >> 24);
+}
+
+/* Returns the little-endian 32-bit value at p. */
+static uint32_t get_le32(const unsigned char *p)
+{
+	return (uint32_t)p[0] | (uint32_t)p[1] << 8 |
+	    (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
+}
+
+/* Stores v big-endian (network order) at p. */
+static void put_be32(unsigned char *p, uint32_t v)
+{
+	p[0] = (unsigned char)(v >> 24);
+	p[1] = (unsigned char)(v >> 16);
+	p[2] = (unsigned char)(v >> 8);
+	p[3] = (unsigned char)v;
+}
+
+/* Returns the big-endian 32-bit value at p. */
+static uint32_t get_be32(const unsigned char *p)
+{
+	return (uint32_t)p[0] << 24 | (uint32_t)p[1] << 16 |
+	    (uint32_t)p[2] << 8 | (uint32_t)p[3];
+}
+
+/* Returns the signed value of the two's complement bits u. */
+static int32_t to_int32(uint32_t u)
+{
+	return u <= INT32_MAX ? (int32_t)u : (int32_t)(u - INT32_MAX - 1) + INT32_MIN;
+}
+
+/* Returns the float whose IEEE-754 bits are u. */
+static float to_float(uint32_t u)
+{
+	float f;
+	memcpy(&f, &u, sizeof(f));
+	return f;
+}
+
+/* Returns the IEEE-754 bits of f. */
+static uint32_t from_float(float f)
+{
+	uint32_t u;
+	memcpy(&u, &f, sizeof(u));
+	return u;
+}
+
+/* ------------------------------------------------------------------------
+ * Track file names
+ * ------------------------------------------------------------------------ */
+
+/* Returns whether the byte c passes into a file name unchanged. */
+static int valid_path_char(unsigned char c)
+{
+	return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+	    (c >= '0' && c <= '9') || c == '.' || c == '/' || c == '_';
+}
+
+/* Encodes text for use in a file name, into a buffer the next call
+ * overwrites. Stops silently at the first byte that no longer fits. */
+static const char *path_encode(const char *text)
+{
+	static const char hex[] = "0123456789ABCDEF";
+	static char out[SYNC_PATH_MAX + 1];
+	size_t pos = 0;
+
+	for (; *text; text++) {
+		unsigned char c = (unsigned char)*text;
+		if (valid_path_char(c)) {
+			if (pos >= SYNC_PATH_MAX)
+				break;
+			out[pos++] = (char)c;
+		} else {
+			if (pos >= SYNC_PATH_MAX - 2)
+				break;
+			out[pos++] = '-';
+			out[pos++] = hex[c >> 4];
+			out[pos++] = hex[c & 0xF];
+		}
+	}
+	out[pos] = '\0';
+	return out;
+}
+
+/* Appends as much of text to the string in buf (of SYNC_PATH_MAX + 1 bytes)
+ * as fits. */
+static void path_append(char *buf, const char *text)
+{
+	size_t len = strlen(buf);
+	size_t room = SYNC_PATH_MAX - len;
+	size_t n = strlen(text);
+	if (n > room)
+		n = room;
+	memcpy(buf + len, text, n);
+	buf[len + n] = '\0';
+}
+
+/* ------------------------------------------------------------------------
+ * Track files
+ * ------------------------------------------------------------------------ */
+
+/* Returns whether path names an existing directory (1), something else
+ * that exists (0) or nothing (-1). */
+static int path_kind(const char *path)
+{
+	struct stat st;
+	if (stat(path, &st) != 0)
+		return -1;
+	return S_ISDIR(st.st_mode) ? 1 : 0;
+}
+
+/* Creates one directory. */
+static int make_dir(const char *path)
+{
+#ifdef _WIN32
+	return _mkdir(path);
+#else
+	return mkdir(path, 0777);
+#endif
+}
+
+/* Creates every missing directory on the way to the file at path. */
+static int create_leading_dirs(const char *path)
+{
+	char buf[SYNC_PATH_MAX + 1];
+	char *sep;
+	size_t len = strlen(path);
+	if (len > SYNC_PATH_MAX)
+		len = SYNC_PATH_MAX;
+	memcpy(buf, path, len);
+	buf[len] = '\0';
+
+	for (sep = strchr(buf, '/'); sep; sep = strchr(sep + 1, '/')) {
+		int kind;
+		*sep = '\0';
+		kind = path_kind(buf);
+		if (kind < 0 && make_dir(buf) != 0 && path_kind(buf) != 1)
+			return -1;
+		if (kind == 0)
+			return -1;
+		*sep = '/';
+	}
+	return 0;
+}
+
+/* Flushes the stream and asks the system to put its data on the disk. */
+static int flush_file(FILE *file)
+{
+	if (fflush(file) != 0)
+		return -1;
+#ifdef _WIN32
+	return _commit(_fileno(file));
+#else
+	return fsync(fileno(file));
+#endif
+}
+
+/* Moves the file from over the file to, atomically where the system can. */
+static int replace_file(const char *from, const char *to)
+{
+#ifdef _WIN32
+	return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) ? 0 : -1;
+#else
+	return rename(from, to);
+#endif
+}
+
+/* Writes the track to the file at path. The keys go to a temporary file
+ * beside it first, which replaces the old file only once every byte is
+ * written and flushed: a failure leaves the old file as it was. */
+static int save_track(const sync_track *t, const char *path)
+{
+	static const char suffix[] = ".tmp";
+	size_t size = 4 + 9 * (size_t)t->key_count;
+	unsigned char *data, *p;
+	char *temp;
+	FILE *file;
+	int i, ok;
+
+	if (create_leading_dirs(path))
+		return -1;
+
+	data = malloc(size);
+	if (!data)
+		return -1;
+	put_le32(data, (uint32_t)t->key_count);
+	for (i = 0, p = data + 4; i < t->key_count; i++, p += 9) {
+		put_le32(p, (uint32_t)t->keys[i].row);
+		put_le32(p + 4, from_float(t->keys[i].value));
+		p[8] = (unsigned char)t->keys[i].type;
+	}
+
+	temp = malloc(strlen(path) + sizeof(suffix));
+	if (!temp) {
+		free(data);
+		return -1;
+	}
+	strcpy(temp, path);
+	strcat(temp, suffix);
+
+	file = fopen(temp, "wb");
+	if (!file) {
+		free(temp);
+		free(data);
+		return -1;
+	}
+	ok = fwrite(data, 1, size, file) == size;
+	ok = ok && flush_file(file) == 0;
+	ok = (fclose(file) == 0) && ok;
+	ok = ok && replace_file(temp, path) == 0;
+	if (!ok)
+		remove(temp);
+
+	free(temp);
+	free(data);
+	return ok ? 0 : -1;
+}
+
+/* Loads the track's keys from its track file. The whole file is checked
+ * before the track takes any key: a file that is not exactly 4 + 9*N bytes
+ * long for its own count N, or whose rows do not ascend, leaves the track
+ * empty. A zero-length file is an empty track. */
+static int read_track_data(sync_device *d, sync_track *t)
+{
+	unsigned char buf[9];
+	struct track_key *keys = NULL;
+	long size;
+	int32_t count;
+	int i;
+	FILE *file = d->io.open(sync_track_path(d->base, t->name), "rb");
+	if (!file)
+		return -1;
+
+	if (fseek(file, 0, SEEK_END) != 0 || (size = ftell(file)) < 0 ||
+	    fseek(file, 0, SEEK_SET) != 0)
+		goto fail;
+	if (size == 0) {
+		d->io.close(file);
+		return 0;
+	}
+	if (size < 4 || (size - 4) % 9 != 0 || (size - 4) / 9 > INT_MAX)
+		goto fail;
+	if (d->io.read(buf, 1, 4, file) != 4)
+		goto fail;
+	count = to_int32(get_le32(buf));
+	if (count != (size - 4) / 9)
+		goto fail;
+
+	if (count > 0) {
+		keys = malloc(sizeof(*keys) * (size_t)count);
+		if (!keys)
+			goto fail;
+	}
+	for (i = 0; i < count; i++) {
+		if (d->io.read(buf, 1, 9, file) != 9)
+			goto fail;
+		keys[i].row = to_int32(get_le32(buf));
+		keys[i].value = to_float(get_le32(buf + 4));
+		keys[i].type = buf[8] < KEY_TYPE_COUNT ? (enum key_type)buf[8] : KEY_STEP;
+		if (i > 0 && keys[i].row <= keys[i - 1].row)
+			goto fail;
+	}
+	d->io.close(file);
+
+	free(t->keys);
+	t->keys = keys;
+	t->key_count = count;
+	return 0;
+
+fail:
+	free(keys);
+	d->io.close(file);
+	return -1;
+}
+
+/* ------------------------------------------------------------------------
+ * Sockets
+ * ------------------------------------------------------------------------ */
+
+/* Sends exactly len bytes. Returns 0 when all of them went out. */
+static int xsend(sync_socket s, const void *buf, size_t len, int flags)
+{
+	const char *p = buf;
+	assert(len <= INT_MAX);
+	while (len > 0) {
+#ifdef _WIN32
+		int n = send(s, p, (int)len, flags);
+#else
+		ssize_t n = send(s, p, len, flags);
+		if (n < 0 && errno == EINTR)
+			continue;
+#endif
+		if (n <= 0)
+			return -1;
+		p += n;
+		len -= (size_t)n;
+	}
+	return 0;
+}
+
+/* Receives exactly len bytes, waiting for a message's fields as TCP hands
+ * them over. Returns 0 when all of them came; the peer closing the
+ * connection counts as a failure. */
+static int xrecv(sync_socket s, void *buf, size_t len, int flags)
+{
+	char *p = buf;
+	assert(len <= INT_MAX);
+	while (len > 0) {
+#ifdef _WIN32
+		int n = recv(s, p, (int)len, flags);
+#else
+		ssize_t n = recv(s, p, len, flags);
+		if (n < 0 && errno == EINTR)
+			continue;
+#endif
+		if (n <= 0)
+			return -1;
+		p += n;
+		len -= (size_t)n;
+	}
+	return 0;
+}
+
+/* Receives the editor's answer to the greeting. Fails as soon as a byte
+ * differs, so that a server that is not the editor and sends something
+ * short is not waited for. */
+static int recv_greeting(sync_socket s)
+{
+	char greet[sizeof(SERVER_GREET) - 1];
+	size_t got = 0;
+	while (got < sizeof(greet)) {
+#ifdef _WIN32
+		int n = recv(s, greet + got, (int)(sizeof(greet) - got), 0);
+#else
+		ssize_t n = recv(s, greet + got, sizeof(greet) - got, 0);
+		if (n < 0 && errno == EINTR)
+			continue;
+#endif
+		if (n <= 0 || memcmp(greet + got, SERVER_GREET + got, (size_t)n) != 0)
+			return -1;
+		got += (size_t)n;
+	}
+	return 0;
+}
+
+/* Returns whether the socket can be read without waiting. A closed
+ * connection counts as readable. */
+static int socket_poll(sync_socket s)
+{
+#ifdef _WIN32
+	struct timeval to = { 0, 0 };
+	fd_set fds;
+	FD_ZERO(&fds);
+	FD_SET(s, &fds);
+	return select(0, &fds, NULL, NULL, &to) > 0;
+#else
+	struct pollfd pfd;
+	pfd.fd = s;
+	pfd.events = POLLIN;
+	pfd.revents = 0;
+	return poll(&pfd, 1, 0) > 0;
+#endif
+}
+
+/* Starts the socket library once a process; retried until it works. */
+static int socket_startup(void)
+{
+#ifdef _WIN32
+	static int started = 0;
+	WSADATA wsa;
+	if (!started && WSAStartup(MAKEWORD(2, 0), &wsa) == 0)
+		started = 1;
+	return started ? 0 : -1;
+#else
+	return 0;
+#endif
+}
+
+/* Connects to the editor and greets it. Tries every address the host
+ * resolves to, in order, and keeps the first one that answers the greeting.
+ * Returns SYNC_INVALID_SOCKET when none does; no socket is left open. */
+static sync_socket server_connect(const char *host, unsigned short port)
+{
+	sync_socket sock = SYNC_INVALID_SOCKET;
+	struct addrinfo hints, *addrs, *a;
+	char service[6];
+
+	if (socket_startup())
+		return SYNC_INVALID_SOCKET;
+
+	memset(&hints, 0, sizeof(hints));
+	hints.ai_family = AF_UNSPEC;
+	hints.ai_socktype = SOCK_STREAM;
+	snprintf(service, sizeof(service), "%u", (unsigned)port);
+	if (getaddrinfo(host, service, &hints, &addrs) != 0)
+		return SYNC_INVALID_SOCKET;
+
+	for (a = addrs; a; a = a->ai_next) {
+		sync_socket s = socket(a->ai_family, SOCK_STREAM, 0);
+		if (s == SYNC_INVALID_SOCKET)
+			continue;
+#ifdef SO_NOSIGPIPE
+		{
+			int one = 1;
+			setsockopt(s, SOL_SOCKET, SO_NOSIGPIPE, &one, sizeof(one));
+		}
+#endif
+		if (connect(s, a->ai_addr, (socklen_t)a->ai_addrlen) == 0 &&
+		    xsend(s, CLIENT_GREET, sizeof(CLIENT_GREET) - 1, SEND_FLAGS) == 0 &&
+		    recv_greeting(s) == 0) {
+			sock = s;
+			break;
+		}
+		closesocket_(s);
+	}
+
+	freeaddrinfo(addrs);
+	return sock;
+}
+
+/* Closes the editor link, if any. */
+static void close_link(sync_device *d)
+{
+	if (d->link != SYNC_INVALID_SOCKET) {
+		closesocket_(d->link);
+		d->link = SYNC_INVALID_SOCKET;
+	}
+}
+
+/* ------------------------------------------------------------------------
+ * Editor commands
+ * ------------------------------------------------------------------------ */
+
+/* Asks the editor for the track's keys. Drops the link when that fails. */
+static int fetch_track_data(sync_device *d, sync_track *t)
+{
+	size_t len = strlen(t->name);
+	unsigned char *msg;
+	int ret;
+
+	assert(len <= INT_MAX);
+	msg = malloc(5 + len);
+	if (!msg) {
+		close_link(d);
+		return -1;
+	}
+	msg[0] = GET_TRACK;
+	put_be32(msg + 1, (uint32_t)len);
+	memcpy(msg + 5, t->name, len);
+	ret = xsend(d->link, msg, 5 + len, SEND_FLAGS);
+	free(msg);
+	if (ret) {
+		close_link(d);
+		return -1;
+	}
+	return 0;
+}
+
+/* Receives and applies a SET_KEY. Fails on a bad track index or key type.
+ * The fields (track index, row, value, type) are taken in one go. */
+static int handle_set_key_cmd(sync_socket s, sync_device *d)
+{
+	unsigned char msg[13];
+	struct track_key key;
+	uint32_t idx;
+
+	if (xrecv(s, msg, sizeof(msg), 0))
+		return -1;
+
+	idx = get_be32(msg);
+	if (msg[12] >= KEY_TYPE_COUNT || idx >= (uint32_t)d->track_count)
+		return -1;
+
+	key.row = to_int32(get_be32(msg + 4));
+	key.value = to_float(get_be32(msg + 8));
+	key.type = (enum key_type)msg[12];
+	return sync_set_key(d->tracks[idx], key);
+}
+
+/* Receives and applies a DELETE_KEY. Fails on a bad track index; a row that
+ * holds no key is left alone and the link stays up. */
+static int handle_del_key_cmd(sync_socket s, sync_device *d)
+{
+	unsigned char msg[8];
+	uint32_t idx;
+	int32_t r;
+
+	if (xrecv(s, msg, sizeof(msg), 0))
+		return -1;
+
+	idx = get_be32(msg);
+	if (idx >= (uint32_t)d->track_count)
+		return -1;
+
+	r = to_int32(get_be32(msg + 4));
+	if (sync_find_key(d->tracks[idx], r) < 0)
+		return 0;
+	return sync_del_key(d->tracks[idx], r);
+}
+
+/* ------------------------------------------------------------------------
+ * Tracks of a device
+ * ------------------------------------------------------------------------ */
+
+/* Returns the index of the track of that name, or -1. */
+static int find_track(const sync_device *d, const char *name)
+{
+	int i;
+	for (i = 0; i < d->track_count; i++)
+		if (strcmp(name, d->tracks[i]->name) == 0)
+			return i;
+	return -1;
+}
+
+/* Appends a new, empty track of that name. Returns its index, or -1 with
+ * nothing appended. */
+static int create_track(sync_device *d, const char *name)
+{
+	sync_track **tracks;
+	sync_track *t;
+	size_t len = strlen(name);
+
+	assert(find_track(d, name) < 0);
+
+	t = malloc(sizeof(*t));
+	if (!t)
+		return -1;
+	t->name = malloc(len + 1);
+	if (!t->name) {
+		free(t);
+		return -1;
+	}
+	memcpy(t->name, name, len + 1);
+	t->keys = NULL;
+	t->key_count = 0;
+
+	tracks = realloc(d->tracks, sizeof(*tracks) * ((size_t)d->track_count + 1));
+	if (!tracks) {
+		free(t->name);
+		free(t);
+		return -1;
+	}
+	d->tracks = tracks;
+	d->tracks[d->track_count] = t;
+	return d->track_count++;
+}
+
+/* ------------------------------------------------------------------------
+ * Public functions
+ * ------------------------------------------------------------------------ */
+
+const char *sync_track_path(const char *base, const char *name)
+{
+	static char path[SYNC_PATH_MAX + 1];
+	path[0] = '\0';
+	path_append(path, base);
+	path_append(path, "_");
+	path_append(path, path_encode(name));
+	path_append(path, ".track");
+	return path;
+}
+
+sync_device *sync_create_device(const char *base)
+{
+	sync_device *d;
+	const char *encoded;
+	size_t len;
+
+	if (!base || base[0] == '/')
+		return NULL;
+
+	d = malloc(sizeof(*d));
+	if (!d)
+		return NULL;
+
+	encoded = path_encode(base);
+	len = strlen(encoded);
+	d->base = malloc(len + 1);
+	if (!d->base) {
+		free(d);
+		return NULL;
+	}
+	memcpy(d->base, encoded, len + 1);
+
+	d->tracks = NULL;
+	d->track_count = 0;
+	d->last_row = -1;
+	d->link = SYNC_INVALID_SOCKET;
+	d->io.open = fopen;
+	d->io.read = fread;
+	d->io.close = fclose;
+	return d;
+}
+
+void sync_destroy_device(sync_device *d)
+{
+	int i;
+	if (!d)
+		return;
+
+	close_link(d);
+	for (i = 0; i < d->track_count; i++) {
+		free(d->tracks[i]->name);
+		free(d->tracks[i]->keys);
+		free(d->tracks[i]);
+	}
+	free(d->tracks);
+	free(d->base);
+	free(d);
+}
+
+sync_track *sync_get_track(sync_device *d, const char *name)
+{
+	sync_track *t;
+	int idx;
+
+	if (!d || !name)
+		return NULL;
+
+	idx = find_track(d, name);
+	if (idx >= 0)
+		return d->tracks[idx];
+
+	idx = create_track(d, name);
+	if (idx < 0)
+		return NULL;
+	t = d->tracks[idx];
+
+	if (d->link == SYNC_INVALID_SOCKET)
+		read_track_data(d, t);
+	else
+		fetch_track_data(d, t);
+	return t;
+}
+
+int sync_save_tracks(const sync_device *d)
+{
+	int i;
+	if (!d)
+		return -1;
+	for (i = 0; i < d->track_count; i++) {
+		const sync_track *t = d->tracks[i];
+		if (save_track(t, sync_track_path(d->base, t->name)))
+			return -1;
+	}
+	return 0;
+}
+
+int sync_tcp_connect(sync_device *d, const char *host, unsigned short port)
+{
+	int i;
+	if (!d || !host)
+		return -1;
+
+	close_link(d);
+	d->link = server_connect(host, port);
+	if (d->link == SYNC_INVALID_SOCKET)
+		return -1;
+
+	/* the editor is the source of the keys from now on */
+	for (i = 0; i < d->track_count; i++) {
+		free(d->tracks[i]->keys);
+		d->tracks[i]->keys = NULL;
+		d->tracks[i]->key_count = 0;
+	}
+
+	for (i = 0; i < d->track_count; i++)
+		if (fetch_track_data(d, d->tracks[i]))
+			return -1;
+	return 0;
+}
+
+int sync_connect(sync_device *d, const char *host, unsigned short port)
+{
+	return sync_tcp_connect(d, host, port);
+}
+
+int sync_update(sync_device *d, int row, const sync_cb *cb, void *cb_param)
+{
+	if (!d || d->link == SYNC_INVALID_SOCKET)
+		return -1;
+
+	/* apply every pending command, in arrival order */
+	while (socket_poll(d->link)) {
+		unsigned char cmd = 0, flag;
+		unsigned char buf[4];
+
+		if (xrecv(d->link, &cmd, 1, 0))
+			goto link_error;
+
+		switch (cmd) {
+		case SET_KEY:
+			if (handle_set_key_cmd(d->link, d))
+				goto link_error;
+			break;
+		case DELETE_KEY:
+			if (handle_del_key_cmd(d->link, d))
+				goto link_error;
+			break;
+		case SET_ROW:
+			if (xrecv(d->link, buf, 4, 0))
+				goto link_error;
+			if (cb && cb->set_row)
+				cb->set_row(cb_param, to_int32(get_be32(buf)));
+			break;
+		case PAUSE:
+			if (xrecv(d->link, &flag, 1, 0))
+				goto link_error;
+			if (cb && cb->pause)
+				cb->pause(cb_param, flag);
+			break;
+		case SAVE_TRACKS:
+			sync_save_tracks(d);
+			break;
+		default:
+			fprintf(stderr, "unknown cmd: %02x\n", cmd);
+			goto link_error;
+		}
+	}
+
+	/* then tell the editor where the music is, once per new row */
+	if (cb && cb->is_playing && cb->is_playing(cb_param)) {
+		if (d->last_row != row && d->link != SYNC_INVALID_SOCKET) {
+			unsigned char msg[5];
+			msg[0] = SET_ROW;
+			put_be32(msg + 1, (uint32_t)row);
+			if (xsend(d->link, msg, sizeof(msg), SEND_FLAGS))
+				goto link_error;
+			d->last_row = row;
+		}
+	}
+	return 0;
+
+link_error:
+	close_link(d);
+	return -1;
+}

@@ -1,0 +1,330 @@
+// The sync device: its tracks, the names of their track files, loading and
+// saving those files. Every test runs in a scratch working directory.
+
+#include "SyncTesting.h"
+#include "sync.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+using namespace Tolvane::Testing;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct DeviceDeleter {
+    void operator()(sync_device* d) const { sync_destroy_device(d); }
+};
+using Device = std::unique_ptr<sync_device, DeviceDeleter>;
+
+Device makeDevice(const char* base = "sync")
+{
+    return Device(sync_create_device(base));
+}
+
+// The process's peak virtual memory size in kB (VmPeak).
+long peakVirtualKb()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmPeak:", 0) == 0)
+            return std::stol(line.substr(7));
+    return -1;
+}
+
+class SyncDevice : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(scratch.ok()); }
+    ScratchDir scratch;
+};
+
+void expectEmpty(const sync_track* track)
+{
+    ASSERT_NE(track, nullptr);
+    EXPECT_EQ(track->key_count, 0);
+    EXPECT_EQ(track->keys, nullptr);
+    EXPECT_EQ(sync_get_val(track, 5.0), 0.0);
+}
+
+TEST_F(SyncDevice, CreatesADeviceWithAnEncodedBase)
+{
+    Device d = makeDevice("sync");
+    ASSERT_TRUE(d);
+    EXPECT_STREQ(d->base, "sync");
+    EXPECT_EQ(d->track_count, 0);
+    EXPECT_EQ(d->last_row, -1);
+    EXPECT_EQ(d->link, SYNC_INVALID_SOCKET);
+
+    Device spaced = makeDevice("my sync");
+    ASSERT_TRUE(spaced);
+    EXPECT_STREQ(spaced->base, "my-20sync");
+
+    EXPECT_FALSE(makeDevice("/abs"));
+    EXPECT_EQ(sync_create_device(nullptr), nullptr);
+}
+
+TEST_F(SyncDevice, EncodingStopsAtTheFirstByteThatDoesNotFit)
+{
+    // An escaped byte needs three characters below the 259-character limit.
+    std::string fits(256, 'a');
+    Device d1 = makeDevice((fits + ":").c_str());
+    ASSERT_TRUE(d1);
+    EXPECT_EQ(std::string(d1->base), fits + "-3A");
+
+    std::string full(257, 'a');
+    Device d2 = makeDevice((full + ":b").c_str());
+    ASSERT_TRUE(d2);
+    EXPECT_EQ(std::string(d2->base), full);
+
+    Device d3 = makeDevice(std::string(300, 'b').c_str());
+    ASSERT_TRUE(d3);
+    EXPECT_EQ(std::string(d3->base), std::string(259, 'b'));
+}
+
+TEST_F(SyncDevice, TrackNamesMapToFileNames)
+{
+    EXPECT_STREQ(sync_track_path("sync", "camera.x"), "sync_camera.x.track");
+    EXPECT_STREQ(sync_track_path("sync", "fx:glow"), "sync_fx-3Aglow.track");
+    EXPECT_STREQ(sync_track_path("sync", "a-b"), "sync_a-2Db.track");
+    EXPECT_STREQ(sync_track_path("sync", "scene/part 1"), "sync_scene/part-201.track");
+    EXPECT_STREQ(sync_track_path("sync", "k\xE4se_Z9"), "sync_k-E4se_Z9.track");
+
+    std::string longName(300, 'a');
+    std::string path = sync_track_path("sync", longName.c_str());
+    EXPECT_EQ(path.size(), 259u);
+    EXPECT_EQ(path, "sync_" + std::string(254, 'a'));
+}
+
+TEST_F(SyncDevice, SavedTracksLandInTheirEncodedFiles)
+{
+    Device d = makeDevice();
+    for (const char* name : {"camera.x", "fx:glow", "a-b", "scene/part 1"})
+        ASSERT_EQ(sync_set_key(sync_get_track(d.get(), name), {3, 1.0f, KEY_LINEAR}), 0);
+    ASSERT_EQ(sync_save_tracks(d.get()), 0);
+
+    EXPECT_EQ(scratch.entries(), (std::vector<std::string>{
+                                     "sync_a-2Db.track", "sync_camera.x.track",
+                                     "sync_fx-3Aglow.track", "sync_scene",
+                                     "sync_scene/part-201.track"}));
+    EXPECT_TRUE(fs::is_directory("sync_scene"));
+    for (const char* file : {"sync_a-2Db.track", "sync_scene/part-201.track"})
+        EXPECT_EQ(fs::file_size(file), 13u) << file;
+}
+
+TEST_F(SyncDevice, AskingTwiceReturnsTheSameTrackLoadedOnce)
+{
+    writeFile("sync_fade.track", trackFileBytes({{0, 1.0f, 0}}));
+    Device d = makeDevice();
+    sync_track* first = sync_get_track(d.get(), "fade");
+    ASSERT_NE(first, nullptr);
+    ASSERT_EQ(first->key_count, 1);
+
+    writeFile("sync_fade.track", trackFileBytes({{0, 2.0f, 0}, {5, 3.0f, 0}}));
+    EXPECT_EQ(sync_get_track(d.get(), "fade"), first);
+    EXPECT_EQ(first->key_count, 1);
+    EXPECT_EQ(first->keys[0].value, 1.0f);
+    EXPECT_EQ(d->track_count, 1);
+
+    sync_track* other = sync_get_track(d.get(), "fade2");
+    EXPECT_NE(other, first);
+    EXPECT_EQ(d->track_count, 2);
+    EXPECT_EQ(d->tracks[1], other);
+    EXPECT_STREQ(other->name, "fade2");
+}
+
+TEST_F(SyncDevice, MissingOrZeroLengthFileGivesAnEmptyTrack)
+{
+    writeFile("sync_zero.track", {});
+    Device d = makeDevice();
+    expectEmpty(sync_get_track(d.get(), "missing"));
+    expectEmpty(sync_get_track(d.get(), "zero"));
+}
+
+TEST_F(SyncDevice, TwentyTwoByteFileYieldsHalfAtRowFive)
+{
+    Bytes bytes = trackFileBytes({{0, 0.0f, KEY_LINEAR}, {10, 1.0f, KEY_STEP}});
+    ASSERT_EQ(bytes.size(), 22u);
+    writeFile("sync_fade.track", bytes);
+
+    Device d = makeDevice();
+    const sync_track* t = sync_get_track(d.get(), "fade");
+    ASSERT_EQ(t->key_count, 2);
+    EXPECT_EQ(sync_get_val(t, 5.0), 0.5);
+}
+
+TEST_F(SyncDevice, WellFormedFileLoadsExactlyAsWritten)
+{
+    std::vector<FileKey> keys = {{INT32_MIN, -0.0f, 3}, {-7, 1e-30f, 2}, {0, 3.25f, 1}, {INT32_MAX, -1e30f, 0}};
+    writeFile("sync_x.track", trackFileBytes(keys));
+    Device d = makeDevice();
+    const sync_track* t = sync_get_track(d.get(), "x");
+    ASSERT_EQ(t->key_count, 4);
+    for (size_t i = 0; i < keys.size(); ++i) {
+        EXPECT_EQ(t->keys[i].row, keys[i].row) << i;
+        EXPECT_EQ(floatBits(t->keys[i].value), floatBits(keys[i].value)) << i;
+        EXPECT_EQ(int(t->keys[i].type), keys[i].type) << i;
+    }
+}
+
+TEST_F(SyncDevice, MalformedFilesLoadEmpty)
+{
+    Bytes good = trackFileBytes({{0, 0.0f, 1}, {10, 1.0f, 0}});
+    Bytes truncated(good.begin(), good.end() - 1);
+    Bytes trailing = good;
+    trailing.push_back(0);
+    struct Case {
+        const char* name;
+        Bytes bytes;
+    };
+    const Case cases[] = {
+        {"truncated", truncated},
+        {"trailing", trailing},
+        {"short", Bytes{2, 0, 0}},
+        {"negative", trackFileBytes(-1, {})},
+        {"negativewithkey", trackFileBytes(-1, {{0, 1.0f, 0}})},
+        {"huge", trackFileBytes(INT32_MAX, {{0, 1.0f, 0}})},
+        {"countbelowlength", trackFileBytes(1, {{0, 1.0f, 0}, {10, 1.0f, 0}})},
+        {"repeatedrow", trackFileBytes({{5, 1.0f, 0}, {5, 2.0f, 0}})},
+        {"descending", trackFileBytes({{0, 1.0f, 0}, {10, 2.0f, 0}, {9, 3.0f, 0}})},
+    };
+    Device d = makeDevice();
+    for (const Case& c : cases) {
+        writeFile(sync_track_path("sync", c.name), c.bytes);
+        SCOPED_TRACE(c.name);
+        expectEmpty(sync_get_track(d.get(), c.name));
+    }
+}
+
+TEST_F(SyncDevice, HugeKeyCountsAllocateNothingLarge)
+{
+    // A file that claims far more keys than it holds must not make the
+    // loader reserve memory for them.
+    writeFile("sync_big.track", trackFileBytes(10'000'000, {{0, 1.0f, 0}}));
+    writeFile("sync_max.track", trackFileBytes(INT32_MAX, {{0, 1.0f, 0}}));
+    long before = peakVirtualKb();
+    ASSERT_GT(before, 0);
+    Device d = makeDevice();
+    expectEmpty(sync_get_track(d.get(), "big"));
+    expectEmpty(sync_get_track(d.get(), "max"));
+    EXPECT_LT(peakVirtualKb() - before, 16 * 1024);
+}
+
+TEST_F(SyncDevice, KeyTypeAboveThreeInAFileActsAsStep)
+{
+    writeFile("sync_odd.track", trackFileBytes({{0, 0.25f, 200}, {10, 1.0f, 1}}));
+    Device d = makeDevice();
+    const sync_track* t = sync_get_track(d.get(), "odd");
+    ASSERT_EQ(t->key_count, 2);
+    EXPECT_EQ(t->keys[0].type, KEY_STEP);
+    EXPECT_EQ(sync_get_val(t, 5.0), 0.25);
+    EXPECT_EQ(sync_get_val(t, 10.0), 1.0);
+}
+
+TEST_F(SyncDevice, SavingWritesEveryKeyLittleEndian)
+{
+    Device d = makeDevice();
+    sync_track* t = sync_get_track(d.get(), "pos.x");
+    ASSERT_EQ(sync_set_key(t, {-2, 1.5f, KEY_SMOOTH}), 0);
+    ASSERT_EQ(sync_set_key(t, {300, -4.0f, KEY_RAMP}), 0);
+    sync_get_track(d.get(), "empty");
+    ASSERT_EQ(sync_save_tracks(d.get()), 0);
+
+    EXPECT_EQ(readFile("sync_pos.x.track"), trackFileBytes({{-2, 1.5f, 2}, {300, -4.0f, 3}}));
+    EXPECT_EQ(readFile("sync_empty.track"), (Bytes{0, 0, 0, 0}));
+    EXPECT_EQ(scratch.entries(), (std::vector<std::string>{"sync_empty.track", "sync_pos.x.track"}));
+
+    // What was saved loads back as it was.
+    Device again = makeDevice();
+    const sync_track* loaded = sync_get_track(again.get(), "pos.x");
+    ASSERT_EQ(loaded->key_count, 2);
+    EXPECT_EQ(loaded->keys[1].row, 300);
+    EXPECT_EQ(loaded->keys[1].value, -4.0f);
+    EXPECT_EQ(loaded->keys[1].type, KEY_RAMP);
+}
+
+TEST_F(SyncDevice, SavingOverwritesAnOlderFile)
+{
+    writeFile("sync_fade.track", trackFileBytes({{0, 9.0f, 0}, {1, 9.0f, 0}, {2, 9.0f, 0}}));
+    Device d = makeDevice();
+    sync_track* t = sync_get_track(d.get(), "fade");
+    ASSERT_EQ(sync_del_key(t, 1), 0);
+    ASSERT_EQ(sync_save_tracks(d.get()), 0);
+    EXPECT_EQ(readFile("sync_fade.track"), trackFileBytes({{0, 9.0f, 0}, {2, 9.0f, 0}}));
+}
+
+TEST_F(SyncDevice, SavingStopsAtATrackWhoseDirectoryIsAFile)
+{
+    writeFile("sync_blocked", {1});
+    Device d = makeDevice();
+    sync_get_track(d.get(), "first");
+    sync_get_track(d.get(), "blocked/inner");
+    sync_get_track(d.get(), "last");
+    EXPECT_EQ(sync_save_tracks(d.get()), -1);
+    EXPECT_TRUE(fs::exists("sync_first.track"));
+    EXPECT_FALSE(fs::exists("sync_last.track"));
+    EXPECT_EQ(readFile("sync_blocked"), Bytes{1});
+}
+
+TEST_F(SyncDevice, FailedSaveLeavesTheOldFileIntact)
+{
+    // The temporary file cannot be created: a directory holds its name.
+    Bytes old = trackFileBytes({{0, 1.0f, 1}, {8, 2.0f, 0}});
+    writeFile("sync_fade.track", old);
+    Device d = makeDevice();
+    sync_track* t = sync_get_track(d.get(), "fade");
+    ASSERT_EQ(sync_set_key(t, {4, 7.0f, KEY_STEP}), 0);
+    fs::create_directory("sync_fade.track.tmp");
+
+    EXPECT_EQ(sync_save_tracks(d.get()), -1);
+    EXPECT_EQ(readFile("sync_fade.track"), old);
+    EXPECT_TRUE(fs::is_directory("sync_fade.track.tmp"));
+}
+
+TEST_F(SyncDevice, InterruptedWriteLeavesTheOldFileIntact)
+{
+    // A child process whose file size limit stops the write half-way, as a
+    // full disk would.
+    Bytes old = trackFileBytes({{0, 1.0f, 1}, {8, 2.0f, 0}});
+    writeFile("sync_fade.track", old);
+    Device d = makeDevice();
+    sync_track* t = sync_get_track(d.get(), "fade");
+    for (int row = 10; row < 200; ++row)
+        ASSERT_EQ(sync_set_key(t, {row, float(row), KEY_LINEAR}), 0);
+
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{100, 100};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        _exit(sync_save_tracks(d.get()) == -1 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the save did not report its failure";
+    EXPECT_EQ(readFile("sync_fade.track"), old);
+    EXPECT_EQ(scratch.entries(), std::vector<std::string>{"sync_fade.track"});
+}
+
+TEST_F(SyncDevice, DestroyingTheDeviceWritesNothing)
+{
+    Device d = makeDevice();
+    sync_track* t = sync_get_track(d.get(), "fade");
+    ASSERT_EQ(sync_set_key(t, {0, 1.0f, KEY_STEP}), 0);
+    sync_get_track(d.get(), "dir/inner");
+    d.reset();
+    EXPECT_TRUE(scratch.entries().empty());
+}
+
+} // namespace

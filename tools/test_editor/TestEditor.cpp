@@ -1,0 +1,532 @@
+#include "TestEditor.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace Tolvane::Testing {
+
+namespace {
+
+const std::string PLAYER_GREETING = "hello, synctracker!";
+const std::string EDITOR_GREETING = "hello, demo!";
+// No track name comes near this; a longer length means a broken stream.
+constexpr uint32_t MAX_NAME_LENGTH = 1u << 20;
+
+void putBe32(TestEditor::Bytes& out, uint32_t v)
+{
+    out.push_back(uint8_t(v >> 24));
+    out.push_back(uint8_t(v >> 16));
+    out.push_back(uint8_t(v >> 8));
+    out.push_back(uint8_t(v));
+}
+
+uint32_t getBe32(const uint8_t* p)
+{
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
+}
+
+void setNonBlocking(int fd)
+{
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+}
+
+std::string hexByte(uint8_t b)
+{
+    char text[8];
+    std::snprintf(text, sizeof(text), "0x%02x", b);
+    return text;
+}
+
+} // namespace
+
+// ---- Construction ---------------------------------------------------------
+
+TestEditor::TestEditor(uint16_t port) : TestEditor(Options{port, "hello, demo!", {}}) {}
+
+TestEditor::TestEditor(Options opts) : options(std::move(opts))
+{
+    if (pipe(wakeFds) != 0) {
+        wakeFds[0] = wakeFds[1] = -1;
+        return;
+    }
+    setNonBlocking(wakeFds[0]);
+    setNonBlocking(wakeFds[1]);
+
+    listenFd = socket(AF_INET, SOCK_STREAM, 0);
+    if (listenFd < 0)
+        return;
+    int one = 1;
+    setsockopt(listenFd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(options.port);
+    socklen_t len = sizeof(addr);
+    if (bind(listenFd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 ||
+        listen(listenFd, 16) != 0 ||
+        getsockname(listenFd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+        close(listenFd);
+        listenFd = -1;
+        return;
+    }
+    setNonBlocking(listenFd);
+    boundPort = ntohs(addr.sin_port);
+    thread = std::thread(&TestEditor::run, this);
+}
+
+TestEditor::~TestEditor()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        stopping = true;
+    }
+    wake();
+    if (thread.joinable())
+        thread.join();
+    if (client.fd >= 0)
+        close(client.fd);
+    if (listenFd >= 0)
+        close(listenFd);
+    for (int fd : wakeFds)
+        if (fd >= 0)
+            close(fd);
+}
+
+bool TestEditor::listening() const { return listenFd >= 0; }
+
+uint16_t TestEditor::port() const { return boundPort; }
+
+// ---- The editor's thread ----------------------------------------------------
+
+void TestEditor::run()
+{
+    std::unique_lock<std::mutex> lock(mutex);
+    while (!stopping) {
+        pollfd fds[3] = {};
+        fds[0] = {listenFd, POLLIN, 0};
+        fds[1] = {wakeFds[0], POLLIN, 0};
+        nfds_t count = 2;
+        uint64_t polledId = client.id;
+        if (client.fd >= 0) {
+            short events = POLLIN;
+            if (client.outPos < client.out.size())
+                events |= POLLOUT;
+            fds[2] = {client.fd, events, 0};
+            count = 3;
+        }
+
+        lock.unlock();
+        int ready = poll(fds, count, 100);
+        lock.lock();
+        if (ready < 0)
+            continue;
+
+        if (fds[1].revents & POLLIN) {
+            char drain[64];
+            while (read(wakeFds[0], drain, sizeof(drain)) > 0) {
+            }
+        }
+        if (closeRequested) {
+            closeRequested = false;
+            if (client.fd >= 0)
+                dropClient("connection closed by the editor");
+        }
+        if (count == 3 && client.fd >= 0 && client.id == polledId) {
+            if (fds[2].revents & (POLLIN | POLLHUP | POLLERR))
+                readClient();
+            if (client.fd >= 0 && client.id == polledId && (fds[2].revents & POLLOUT))
+                writeClient();
+        }
+        if (fds[0].revents & POLLIN)
+            acceptClient();
+        changed.notify_all();
+    }
+}
+
+void TestEditor::acceptClient()
+{
+    int fd = accept(listenFd, nullptr, nullptr);
+    if (fd < 0)
+        return;
+    setNonBlocking(fd);
+    if (client.fd >= 0)
+        dropClient("connection replaced by a new one");
+    client = Connection{};
+    client.fd = fd;
+    client.id = nextId++;
+    ++connections;
+    greeting.clear();
+    received.clear();
+    requests.clear();
+    logEvent("connection " + std::to_string(connections) + " accepted");
+}
+
+void TestEditor::readClient()
+{
+    uint8_t buffer[65536];
+    for (;;) {
+        ssize_t n = recv(client.fd, buffer, sizeof(buffer), MSG_DONTWAIT);
+        if (n > 0) {
+            client.in.insert(client.in.end(), buffer, buffer + n);
+            received.insert(received.end(), buffer, buffer + n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            break;
+        // Parse what came before the end of the stream, then close.
+        parseInput();
+        if (client.fd >= 0)
+            dropClient(n == 0 ? "connection closed by the player" : "receive failed");
+        return;
+    }
+    parseInput();
+}
+
+void TestEditor::parseInput()
+{
+    size_t pos = 0;
+    Bytes& in = client.in;
+
+    if (!client.answered) {
+        if (in.size() < PLAYER_GREETING.size())
+            return;
+        greeting.assign(in.begin(), in.begin() + PLAYER_GREETING.size());
+        pos = PLAYER_GREETING.size();
+        logEvent("greeting \"" + greeting + "\"");
+        if (greeting != PLAYER_GREETING) {
+            errors.push_back("bad greeting \"" + greeting + "\"");
+            dropClient("bad greeting");
+            return;
+        }
+        const std::string& reply = options.greetingReply;
+        client.out.insert(client.out.end(), reply.begin(), reply.end());
+        client.replyLeft = reply.size();
+        client.answered = true;
+        client.greeted = reply == EDITOR_GREETING;
+        logEvent("answered \"" + reply + "\"");
+    }
+
+    while (pos < in.size()) {
+        uint8_t cmd = in[pos];
+        size_t left = in.size() - pos;
+        if (cmd == GET_TRACK) {
+            if (left < 5)
+                break;
+            uint32_t len = getBe32(&in[pos + 1]);
+            if (len > MAX_NAME_LENGTH) {
+                errors.push_back("track name length " + std::to_string(len));
+                dropClient("broken track request");
+                return;
+            }
+            if (left < 5 + size_t(len))
+                break;
+            std::string name(in.begin() + pos + 5, in.begin() + pos + 5 + len);
+            pos += 5 + len;
+            requests.push_back(name);
+            logEvent("track " + std::to_string(requests.size() - 1) + " requested: " + name);
+        } else if (cmd == SET_ROW) {
+            if (left < 5)
+                break;
+            int32_t row = int32_t(getBe32(&in[pos + 1]));
+            pos += 5;
+            rows.push_back(row);
+            logEvent("row " + std::to_string(row));
+        } else {
+            errors.push_back("unexpected byte " + hexByte(cmd));
+            dropClient("unexpected byte " + hexByte(cmd));
+            return;
+        }
+    }
+    in.erase(in.begin(), in.begin() + pos);
+}
+
+void TestEditor::writeClient()
+{
+    while (client.outPos < client.out.size()) {
+        ssize_t n = send(client.fd, client.out.data() + client.outPos,
+                         client.out.size() - client.outPos, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            break;
+        if (n <= 0) {
+            dropClient("send failed");
+            return;
+        }
+        client.outPos += size_t(n);
+        size_t fromReply = std::min(client.replyLeft, size_t(n));
+        client.replyLeft -= fromReply;
+        client.sent += uint64_t(n) - fromReply;
+    }
+    if (client.outPos == client.out.size()) {
+        client.out.clear();
+        client.outPos = 0;
+    }
+}
+
+void TestEditor::dropClient(const std::string& why)
+{
+    if (client.fd >= 0)
+        close(client.fd);
+    client = Connection{};
+    logEvent(why);
+    changed.notify_all();
+}
+
+void TestEditor::wake()
+{
+    if (wakeFds[1] >= 0) {
+        char byte = 1;
+        ssize_t ignored = write(wakeFds[1], &byte, 1);
+        (void)ignored;
+    }
+}
+
+void TestEditor::logEvent(const std::string& text)
+{
+    if (options.log)
+        options.log(text);
+}
+
+template <class Pred>
+bool TestEditor::waitFor(Timeout timeout, Pred pred) const
+{
+    std::unique_lock<std::mutex> lock(mutex);
+    return changed.wait_for(lock, timeout, pred);
+}
+
+// ---- Connections --------------------------------------------------------------
+
+void TestEditor::setGreetingReply(std::string reply)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    options.greetingReply = std::move(reply);
+}
+
+bool TestEditor::waitForClient(Timeout timeout)
+{
+    return waitFor(timeout, [this] { return client.fd >= 0 && client.greeted; });
+}
+
+bool TestEditor::waitForConnections(int n, Timeout timeout)
+{
+    return waitFor(timeout, [this, n] { return connections >= n; });
+}
+
+bool TestEditor::waitForDisconnect(Timeout timeout)
+{
+    return waitFor(timeout, [this] { return client.fd < 0; });
+}
+
+int TestEditor::connectionCount() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return connections;
+}
+
+bool TestEditor::connected() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return client.fd >= 0 && client.greeted;
+}
+
+std::string TestEditor::lastGreeting() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return greeting;
+}
+
+void TestEditor::closeConnection()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (client.fd < 0 || thread.get_id() == std::thread::id())
+            return;
+        closeRequested = true;
+    }
+    wake();
+    waitFor(DEFAULT_TIMEOUT, [this] { return !closeRequested; });
+}
+
+// ---- What the player sent -----------------------------------------------------
+
+std::vector<std::string> TestEditor::trackRequests() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return requests;
+}
+
+bool TestEditor::waitForTrackRequests(size_t n, Timeout timeout)
+{
+    return waitFor(timeout, [this, n] { return requests.size() >= n; });
+}
+
+std::vector<int32_t> TestEditor::rowReports() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return rows;
+}
+
+void TestEditor::clearRowReports()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    rows.clear();
+}
+
+bool TestEditor::waitForRowReport(const std::function<bool(int32_t)>& predicate, Timeout timeout)
+{
+    return waitFor(timeout, [this, &predicate] {
+        for (int32_t row : rows)
+            if (predicate(row))
+                return true;
+        return false;
+    });
+}
+
+bool TestEditor::waitForRowReport(int32_t row, Timeout timeout)
+{
+    return waitForRowReport([row](int32_t r) { return r == row; }, timeout);
+}
+
+TestEditor::Bytes TestEditor::receivedBytes() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return received;
+}
+
+std::vector<std::string> TestEditor::protocolErrors() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return errors;
+}
+
+// ---- Sending to the player ------------------------------------------------------
+
+bool TestEditor::queue(const Bytes& bytes, uint64_t* id, uint64_t* target)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (client.fd < 0 || !client.greeted)
+            return false;
+        client.out.insert(client.out.end(), bytes.begin(), bytes.end());
+        client.queued += bytes.size();
+        *id = client.id;
+        *target = client.queued;
+    }
+    wake();
+    return true;
+}
+
+bool TestEditor::waitSent(uint64_t id, uint64_t target, Timeout timeout)
+{
+    waitFor(timeout, [this, id, target] { return client.id != id || client.sent >= target; });
+    std::lock_guard<std::mutex> lock(mutex);
+    return client.id == id && client.sent >= target;
+}
+
+bool TestEditor::sendRaw(const Bytes& bytes, Timeout timeout)
+{
+    uint64_t id = 0, target = 0;
+    return queue(bytes, &id, &target) && waitSent(id, target, timeout);
+}
+
+bool TestEditor::sendPartially(const Bytes& message, size_t count, Timeout timeout)
+{
+    count = std::min(count, message.size());
+    return sendRaw(Bytes(message.begin(), message.begin() + count), timeout);
+}
+
+bool TestEditor::post(const Bytes& bytes)
+{
+    uint64_t id = 0, target = 0;
+    return queue(bytes, &id, &target);
+}
+
+bool TestEditor::waitUntilSent(Timeout timeout)
+{
+    uint64_t id = 0, target = 0;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (client.fd < 0)
+            return false;
+        id = client.id;
+        target = client.queued;
+    }
+    return waitSent(id, target, timeout);
+}
+
+bool TestEditor::setKey(uint32_t track, int32_t row, float value, uint8_t type, Timeout timeout)
+{
+    return sendRaw(encodeSetKey(track, row, value, type), timeout);
+}
+
+bool TestEditor::deleteKey(uint32_t track, int32_t row, Timeout timeout)
+{
+    return sendRaw(encodeDeleteKey(track, row), timeout);
+}
+
+bool TestEditor::setRow(int32_t row, Timeout timeout)
+{
+    return sendRaw(encodeSetRow(row), timeout);
+}
+
+bool TestEditor::pause(uint8_t flag, Timeout timeout)
+{
+    return sendRaw(encodePause(flag), timeout);
+}
+
+bool TestEditor::saveTracks(Timeout timeout)
+{
+    return sendRaw(encodeSaveTracks(), timeout);
+}
+
+// ---- Encoding ---------------------------------------------------------------------
+
+TestEditor::Bytes TestEditor::encodeSetKey(uint32_t track, int32_t row, float value, uint8_t type)
+{
+    uint32_t bits;
+    std::memcpy(&bits, &value, sizeof(bits));
+    Bytes out{SET_KEY};
+    putBe32(out, track);
+    putBe32(out, uint32_t(row));
+    putBe32(out, bits);
+    out.push_back(type);
+    return out;
+}
+
+TestEditor::Bytes TestEditor::encodeDeleteKey(uint32_t track, int32_t row)
+{
+    Bytes out{DELETE_KEY};
+    putBe32(out, track);
+    putBe32(out, uint32_t(row));
+    return out;
+}
+
+TestEditor::Bytes TestEditor::encodeSetRow(int32_t row)
+{
+    Bytes out{SET_ROW};
+    putBe32(out, uint32_t(row));
+    return out;
+}
+
+TestEditor::Bytes TestEditor::encodePause(uint8_t flag)
+{
+    return Bytes{PAUSE, flag};
+}
+
+TestEditor::Bytes TestEditor::encodeSaveTracks()
+{
+    return Bytes{SAVE_TRACKS};
+}
+
+} // namespace Tolvane::Testing
