@@ -34,8 +34,11 @@ mat2 rotate(float a) {
     return mat2(c, s, -s, c);
 }
 
+// A pseudo-random number from 0 to 1 for every point p.
 float hash(vec2 p) {
-    return fract(sin(dot(p, vec2(12.9898, 78.233))) * 43758.5453);
+    vec3 q = fract(p.xyx * 0.1031);
+    q += dot(q, q.yzx + 33.33);
+    return fract((q.x + q.y) * q.z);
 }
 
 // Distance from the axis to the wall in direction a: 1 for the round tunnel,
@@ -107,10 +110,9 @@ void main() {
     // Fog: the far tunnel dissolves into the colour of the light.
     col = mix(tint * 0.02, col, exp(-FOG * hit));
 
-    // Sparks drifting on three invisible cylinders inside the tunnel,
-    // stretched along it as the flight speeds up.
-    for (int i = 0; i < 3; i++) {
-        float radius = 0.45 + 0.17 * float(i);
+    // Sparks drifting on two invisible cylinders inside the tunnel.
+    for (int i = 0; i < 2; i++) {
+        float radius = 0.5 + 0.2 * float(i);
         float depth = ray.z * radius / spread;
         vec2 cell = vec2(around / (2.0 * PI) * 40.0, (depth + cam.x) * 2.0 + 3.7 * float(i));
         vec2 id = floor(cell);
