@@ -98,10 +98,10 @@ def flashes():
         keys += [(r, 0.45, LINEAR), (r + RPB // 2, 0.0, STEP)]
     keys += [(row(10), 0.0, RAMP), (row(12) - 1, 0.9, STEP)]
     for bar in list(range(12, 20)) + list(range(26, 28)):
-        for beat in range(4):                    # drops: every beat, the bar's first hardest
-            r = row(bar, beat)
-            keys += [(r, 1.0 if beat == 0 else 0.7, LINEAR), (r + RPB // 2, 0.08, LINEAR),
-                     (r + RPB - 1, 0.0, STEP)]
+        for beat in range(4):                    # drops: every beat, the bar's first harder,
+            r = row(bar, beat)                   # and the crash that opens a drop hardest
+            peak = 1.6 if bar in (12, 26) and beat == 0 else 1.0 if beat == 0 else 0.7
+            keys += [(r, peak, LINEAR), (r + RPB // 2, 0.08, LINEAR), (r + RPB - 1, 0.0, STEP)]
     keys += [(row(20), 0.0, STEP), (row(24), 0.0, RAMP), (row(26) - 1, 1.0, STEP)]
     keys += [(row(28), 1.0, LINEAR), (row(29), 0.0, STEP)]
     return sorted(keys)

@@ -84,10 +84,14 @@ void main() {
     // Wall maps, and the relief from the height map's slope.
     float tile = 2.0 * PI / PLATES;
     vec2 st = vec2(a / tile, along / tile);
+    // Far away the maps are smoothed towards their average, as mipmaps
+    // would, so the distance does not shimmer.
+    float blur = smoothstep(6.0, 16.0, hit);
     vec3 wall = texture(plates, st).rgb;
     float e = 1.5 / 256.0;
-    float dx = texture(plates, st + vec2(e, 0.0)).g - wall.g;
-    float dy = texture(plates, st + vec2(0.0, e)).g - wall.g;
+    float dx = (texture(plates, st + vec2(e, 0.0)).g - wall.g) * (1.0 - blur);
+    float dy = (texture(plates, st + vec2(0.0, e)).g - wall.g) * (1.0 - blur);
+    wall = mix(wall, vec3(0.5, 0.65, 0.06), blur);
     vec3 n = wallNormal(a);
     vec3 side = vec3(-n.y, n.x, 0.0);
     n = normalize(n - BUMP * (dx * side + dy * vec3(0.0, 0.0, 1.0)));
