@@ -107,7 +107,7 @@ void main() {
     float falloff = 1.0 / (1.0 + 1.2 * lampDistance * lampDistance);
     vec3 col = tint * (6.0 * diffuse * wall.r * wall.r + 3.0 * shine * wall.g) * falloff * (1.0 + 0.6 * flash);
 
-    // Light strips: dim between beats, blazing on them, brighter far ahead.
+    // Light strips: dim between beats, blazing on them.
     vec3 stripColour = mix(tint, vec3(1.0), 0.35);
     col += wall.b * stripColour * (0.25 + 2.5 * flash);
 
