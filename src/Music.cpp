@@ -31,6 +31,8 @@ constexpr double kSettleSeconds = 0.5;
 constexpr double kMaxSlew = 0.05;
 // ...and jumps or waits only when the two are further apart than this.
 constexpr double kResyncSeconds = 0.1;
+// Seeks go no further than this when the tune's length is not known.
+constexpr double kLongestTune = 1e7;
 
 int64_t steadyNow() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -483,10 +485,10 @@ struct Music::Stream {
     }
 
     void seek(double seconds) {
-        if (!(seconds >= 0.0)) seconds = 0.0;
+        if (!(seconds >= 0.0)) seconds = 0.0;  // also not a number
         {
             std::lock_guard<std::mutex> guard(lock);
-            seconds = std::min(seconds, clockLimit.load(std::memory_order_relaxed));
+            seconds = std::min({seconds, clockLimit.load(std::memory_order_relaxed), kLongestTune});
             reposition(seconds);
             const int64_t now = steadyNow();
             if (pacedByClock) {

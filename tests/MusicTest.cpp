@@ -363,6 +363,21 @@ TEST_F(MusicTest, EndIsReportedOnAPlayingDeviceWithThePositionAtTheLength) {
     EXPECT_EQ(runs[0].length, kRate / 2);
 }
 
+TEST_F(MusicTest, SeeksOutsideTheTuneStopAtItsEdges) {
+    writeIndexTune(dir / "index.wav", 1.0);
+    ASSERT_TRUE(music.initialize(44000, (dir / "index.wav").string()));
+    music.seek(-3.0);
+    EXPECT_EQ(music.position(), 0.0);
+    music.seek(std::nan(""));
+    EXPECT_EQ(music.position(), 0.0);
+    music.seek(1e300);
+    EXPECT_EQ(music.position(), 1.0);
+    EXPECT_FALSE(music.hasMusicEnded());
+    music.play();
+    ASSERT_TRUE(waitFor([&] { return music.hasMusicEnded(); }, 0.5));
+    EXPECT_EQ(music.position(), 1.0);
+}
+
 TEST_F(MusicTest, SilenceMutesFirstAndRestoresSecond) {
     useDiskDevice();
     writeIndexTune(dir / "index.wav", 2.0);
