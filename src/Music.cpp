@@ -33,6 +33,9 @@ constexpr double kMaxSlew = 0.05;
 constexpr double kResyncSeconds = 0.1;
 // Seeks go no further than this when the tune's length is not known.
 constexpr double kLongestTune = 1e7;
+// Sample rates outside this range are refused, for the device and the file.
+constexpr int kLowestRate = 4000;
+constexpr int kHighestRate = 768000;
 
 int64_t steadyNow() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -176,7 +179,7 @@ public:
         for (;; ++next) {
             const int64_t position = next * down;
             const int64_t center = position / up;
-            if (finished ? position >= inputEnd * up : center + halfWidth > inputEnd) break;
+            if (finished ? position >= inputEnd * up : center + halfWidth >= inputEnd) break;
             const double phase = static_cast<double>(position % up) / up * kPhases;
             const int row = static_cast<int>(phase);
             const float blend = static_cast<float>(phase - row);
@@ -362,7 +365,8 @@ struct Music::Stream {
     bool open(const std::string& path, const Device& output) {
         if (!hasAudioSignature(path)) return false;
         file = sf_open(path.c_str(), SFM_READ, &info);
-        if (!file || info.channels <= 0 || info.samplerate <= 0) return false;
+        if (!file || info.channels <= 0) return false;
+        if (info.samplerate < kLowestRate || info.samplerate > kHighestRate) return false;
         device = output.id;
         frequency = output.frequency;
         pacedByClock = output.pacedByClock;
@@ -668,7 +672,7 @@ Music::~Music() {
 
 bool Music::initialize(int frequency, std::string file) {
     cleanUp();
-    if (frequency <= 0) return false;
+    if (frequency < kLowestRate || frequency > kHighestRate) return false;
     auto output = std::make_unique<Device>();
     if (!output->open(frequency)) return false;
     auto stream = std::make_unique<Stream>();
@@ -681,6 +685,8 @@ bool Music::initialize(int frequency, std::string file) {
     output->attach(stream.get());
     device = std::move(output);
     channel = std::move(stream);
+    // A player that already considers itself playing plays the new tune.
+    if (playing) channel->start();
     return true;
 }
 
