@@ -26,7 +26,7 @@ constexpr sf_count_t kDecodeChunk = 2048;
 // How far ahead of the device the decoder runs, in seconds.
 constexpr double kReadAhead = 0.5;
 // The clock follows the device's consumption with this time constant...
-constexpr double kSettleSeconds = 0.5;
+constexpr double kSettleSeconds = 0.25;
 // ...never running more than this fraction faster or slower than real time...
 constexpr double kMaxSlew = 0.05;
 // ...and jumps or waits only when the two are further apart than this.
