@@ -16,8 +16,6 @@
 #include <fstream>
 #include <functional>
 #include <string>
-#include <dlfcn.h>
-#include <link.h>
 #include <unistd.h>
 
 namespace Tolvane {
@@ -25,20 +23,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The GL driver is unloaded when the window library terminates, and the
-// leak checker can then no longer name the driver's own lifetime allocations
-// in order to suppress them. Keep every loaded driver module resident.
-void pinGlDriver() {
-    dl_iterate_phdr(
-        [](dl_phdr_info* info, size_t, void*) {
-            const std::string path = info->dlpi_name != nullptr ? info->dlpi_name : "";
-            if (path.find("/dri/") != std::string::npos) {
-                dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
-            }
-            return 0;
-        },
-        nullptr);
-}
 
 const char* const VERTEX = R"(#version 330 core
 layout(location = 0) in vec3 position;
@@ -129,7 +113,6 @@ class ShaderTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(context.ok()) << "no OpenGL context";
-        pinGlDriver();
         directory = fs::temp_directory_path() /
                     ("tolvane-shader-" + std::to_string(getpid()) + "-" +
                      ::testing::UnitTest::GetInstance()->current_test_info()->name());
@@ -513,7 +496,6 @@ TEST(ShaderShutdown, ObjectsOutlivingTheContextMakeNoGlCall) {
         {
             Testing::GlContext context;
             ASSERT_TRUE(context.ok());
-            pinGlDriver();
             ASSERT_EQ(lodepng::encode(png.string(), std::vector<unsigned char>(4, 99), 2, 2, LCT_GREY, 8), 0u);
             Common::Asset asset;
             asset.type = Common::STATIC_TEXTURE;

@@ -12,8 +12,6 @@
 
 #include <filesystem>
 #include <string>
-#include <dlfcn.h>
-#include <link.h>
 #include <unistd.h>
 
 namespace Tolvane {
@@ -23,20 +21,6 @@ namespace fs = std::filesystem;
 
 using Rgba = std::array<uint8_t, 4>;
 
-// The GL driver is unloaded when the window library terminates, and the
-// leak checker can then no longer name the driver's own lifetime allocations
-// in order to suppress them. Keep every loaded driver module resident.
-void pinGlDriver() {
-    dl_iterate_phdr(
-        [](dl_phdr_info* info, size_t, void*) {
-            const std::string path = info->dlpi_name != nullptr ? info->dlpi_name : "";
-            if (path.find("/dri/") != std::string::npos) {
-                dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
-            }
-            return 0;
-        },
-        nullptr);
-}
 
 // The pixels of the GL texture name, top row first, as 8-bit RGBA.
 std::vector<uint8_t> readTexture(GLuint name, uint32_t width, uint32_t height) {
@@ -88,7 +72,6 @@ class TextureTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(context.ok()) << "no OpenGL context";
-        pinGlDriver();
         directory = fs::temp_directory_path() /
                     ("tolvane-texture-" + std::to_string(getpid()) + "-" +
                      ::testing::UnitTest::GetInstance()->current_test_info()->name());
@@ -393,7 +376,6 @@ TEST(TextureShutdown, TexturesOutlivingTheContextMakeNoGlCall) {
         {
             Testing::GlContext context;
             ASSERT_TRUE(context.ok());
-            pinGlDriver();
             ASSERT_EQ(lodepng::encode(png.string(), std::vector<unsigned char>{1, 2, 3}, 1, 1, LCT_RGB, 8), 0u);
             Common::Asset asset;
             asset.type = Common::STATIC_TEXTURE;
