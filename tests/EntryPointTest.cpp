@@ -64,8 +64,9 @@ TEST(EntryPoint, EditingModeOpensATitledWindowAndTheCloseControlEndsWithStatusZe
     EXPECT_FALSE(player.cursorHidden());
     const Image frame = player.waitForImage([](const Image& image) { return image.width == 800; });
     ASSERT_EQ(frame.height, 600);
-    EXPECT_EQ(frame.at(400, 300)[0], 0) << "without a shader program the frame is the black clear colour";
-    EXPECT_EQ(frame.at(400, 300)[1], 0);
+    EXPECT_EQ(frame.at(400, 300)[0], 0) << "the fragment shader paints (0, 0.5, 1)";
+    EXPECT_NEAR(frame.at(400, 300)[1], 128, 1);
+    EXPECT_EQ(frame.at(400, 300)[2], 255);
     player.requestClose();
     EXPECT_EQ(player.waitForExit(), 0);
     EXPECT_EQ(player.standardError(), "");

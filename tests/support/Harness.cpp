@@ -144,9 +144,14 @@ std::string solidFragmentShader(float r, float g, float b) {
     return text.str();
 }
 
-std::string basicConfiguration(bool release, int width, int height, const std::string& extra) {
+const char* const NO_EDITOR_HOST = "127.0.0.3";
+const char* const EDITOR_HOST = "127.0.0.1";
+
+std::string basicConfiguration(bool release, int width, int height, const std::string& extra,
+                               const std::string& editorHost) {
     std::ostringstream text;
     text << "{\n"
+         << "  \"sync\": { \"host\": \"" << editorHost << "\" },\n"
          << "  \"demo\": { \"release\": " << (release ? "true" : "false") << " },\n"
          << "  \"screen\": { \"width\": " << width << ", \"height\": " << height << " },\n"
          << "  \"shaders\": { \"vertex\": \"shaders/vertex.glsl\", \"fragment\": \"shaders/fragment.glsl\",\n"

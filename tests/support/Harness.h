@@ -66,11 +66,20 @@ private:
 std::string passThroughVertexShader();
 std::string solidFragmentShader(float r, float g, float b);
 
+// A loopback address on which no test editor listens (they bind 127.0.0.1):
+// a player in editing mode aimed at it finds no editor, so such tests may run
+// in parallel with the tests that hold the editor port.
+extern const char* const NO_EDITOR_HOST;
+// Where the test editor listens.
+extern const char* const EDITOR_HOST;
+
 // A minimal configuration document for a test demo: editing or release mode,
-// GL 3.3 core, shaders at shaders/vertex.glsl and shaders/fragment.glsl.
-// extra is spliced into the root object (", \"tracks\": [...]" etc.).
+// GL 3.3 core, shaders at shaders/vertex.glsl and shaders/fragment.glsl, the
+// editor looked for at editorHost. extra is spliced into the root object
+// (", \"tracks\": [...]" etc.).
 std::string basicConfiguration(bool release, int width = 800, int height = 600,
-                               const std::string& extra = "");
+                               const std::string& extra = "",
+                               const std::string& editorHost = NO_EDITOR_HOST);
 
 class Player {
 public:
