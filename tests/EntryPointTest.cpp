@@ -62,7 +62,8 @@ TEST(EntryPoint, EditingModeOpensATitledWindowAndTheCloseControlEndsWithStatusZe
     EXPECT_EQ(area.height, 600);
     EXPECT_FALSE(player.hasIcon()) << "the default icon path does not exist: no icon is set";
     EXPECT_FALSE(player.cursorHidden());
-    const Image frame = player.waitForImage([](const Image& image) { return image.width == 800; });
+    const Image frame = player.waitForImage(
+        [](const Image& image) { return image.width == 800 && image.at(400, 300)[2] == 255; });
     ASSERT_EQ(frame.height, 600);
     EXPECT_EQ(frame.at(400, 300)[0], 0) << "the fragment shader paints (0, 0.5, 1)";
     EXPECT_NEAR(frame.at(400, 300)[1], 128, 1);
