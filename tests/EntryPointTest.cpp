@@ -87,7 +87,7 @@ TEST(EntryPoint, ConfiguredSizeTitleAndIconAreUsed) {
     EXPECT_EQ(player.title(), "crew : wave");
     EXPECT_EQ(player.geometry().width, 640);
     EXPECT_EQ(player.geometry().height, 360);
-    EXPECT_TRUE(player.hasIcon());
+    EXPECT_TRUE(waitUntil([&] { return player.hasIcon(); })) << "the icon is set just after the window appears";
     player.requestClose();
     EXPECT_EQ(player.waitForExit(), 0);
 }
@@ -116,7 +116,7 @@ TEST(EntryPoint, ReleaseModeCoversTheScreenAndHidesTheCursor) {
     EXPECT_EQ(area.y, 0);
     EXPECT_EQ(area.width, 1280) << "the virtual screen is 1280x720";
     EXPECT_EQ(area.height, 720);
-    EXPECT_TRUE(player.cursorHidden());
+    EXPECT_TRUE(waitUntil([&] { return player.cursorHidden(); }));
     player.requestClose();
     EXPECT_EQ(player.waitForExit(), 0);
 }

@@ -425,6 +425,17 @@ std::string Player::standardOutput() const { return readWholeFile(logDir.file("s
 
 std::string Player::standardError() const { return readWholeFile(logDir.file("stderr")); }
 
+bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return condition();
+        }
+        sleepFor(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
 int runToExit(Player& player, const std::vector<std::string>& arguments, std::chrono::milliseconds timeout) {
     if (!player.start(arguments)) {
         return -1;

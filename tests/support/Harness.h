@@ -140,6 +140,10 @@ private:
     WindowId playerWindow = 0;
 };
 
+// Polls condition until it holds or the time-out passes; returns its last value.
+bool waitUntil(const std::function<bool()>& condition,
+               std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
 // Runs the player to completion without a window being awaited (for start-up
 // failures) and returns its exit status; output is collected in player.
 int runToExit(Player& player, const std::vector<std::string>& arguments = {},
