@@ -11,7 +11,7 @@ jobs=$(nproc)
 
 export SDL_AUDIODRIVER=dummy
 export LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0"
-export ASAN_OPTIONS="detect_leaks=1:fast_unwind_on_malloc=0"
+export ASAN_OPTIONS="detect_leaks=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 
 echo "== build"
