@@ -6,8 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <dlfcn.h>
-#include <link.h>
 
 #include <cstring>
 #include <memory>
@@ -20,25 +18,6 @@ namespace {
 using Tolvane::Logger;
 using Tolvane::Testing::GlContext;
 
-// The GL driver is unloaded when the window library terminates, and what it
-// still holds at that moment then looks leaked to the sanitizer build's leak
-// checker. Keeping the driver loaded for the life of the test process leaves
-// only this program's own leaks to report.
-void keepGlDriverLoaded() {
-    std::vector<std::string> drivers;
-    dl_iterate_phdr(
-        [](dl_phdr_info* info, size_t, void* found) {
-            if (info->dlpi_name != nullptr && std::strstr(info->dlpi_name, "_dri.so") != nullptr) {
-                static_cast<std::vector<std::string>*>(found)->emplace_back(info->dlpi_name);
-            }
-            return 0;
-        },
-        &drivers);
-    for (const std::string& driver : drivers) {
-        dlopen(driver.c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
-    }
-}
-
 constexpr int WIDTH = 800;
 constexpr int HEIGHT = 600;
 
@@ -46,7 +25,6 @@ class LoggerTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(context.ok()) << "no GL 3.3 context";
-        keepGlDriverLoaded();
         clear();
     }
 
@@ -254,7 +232,6 @@ TEST(LoggerLifetime, DestroyedAfterTheContextIsGoneFreesMemoryWithoutGl) {
     {
         GlContext context(WIDTH, HEIGHT);
         ASSERT_TRUE(context.ok()) << "no GL 3.3 context";
-        keepGlDriverLoaded();
         logger->initialize(25, 0.0f, static_cast<float>(HEIGHT), true);
         for (int i = 0; i < 30; ++i) {
             logger->write(Logger::INFO, "line " + std::to_string(i));
@@ -275,7 +252,6 @@ TEST(LoggerLifetime, DestroyedAfterTheContextIsGoneFreesMemoryWithoutGl) {
 TEST(LoggerLifetime, DestroyedWhileTheContextIsCurrentReleasesGl) {
     GlContext context(WIDTH, HEIGHT);
     ASSERT_TRUE(context.ok()) << "no GL 3.3 context";
-    keepGlDriverLoaded();
     GLuint texture = 0;
     {
         Logger logger;

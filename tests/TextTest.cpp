@@ -6,8 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <dlfcn.h>
-#include <link.h>
 
 #include <array>
 #include <cmath>
@@ -18,25 +16,6 @@
 namespace {
 
 using Tolvane::Testing::GlContext;
-
-// The GL driver is unloaded when the window library terminates, and what it
-// still holds at that moment then looks leaked to the sanitizer build's leak
-// checker. Keeping the driver loaded for the life of the test process leaves
-// only this program's own leaks to report.
-void keepGlDriverLoaded() {
-    std::vector<std::string> drivers;
-    dl_iterate_phdr(
-        [](dl_phdr_info* info, size_t, void* found) {
-            if (info->dlpi_name != nullptr && std::strstr(info->dlpi_name, "_dri.so") != nullptr) {
-                static_cast<std::vector<std::string>*>(found)->emplace_back(info->dlpi_name);
-            }
-            return 0;
-        },
-        &drivers);
-    for (const std::string& driver : drivers) {
-        dlopen(driver.c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
-    }
-}
 
 constexpr int WIDTH = 320;
 constexpr int HEIGHT = 200;
@@ -147,7 +126,6 @@ class TextTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(context.ok()) << "no GL 3.3 context";
-        keepGlDriverLoaded();
         ASSERT_TRUE(gltInit());
         clear();
     }
