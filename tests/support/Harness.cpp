@@ -7,6 +7,7 @@
 #include <X11/extensions/Xfixes.h>
 #include <lodepng.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -144,6 +145,25 @@ std::string solidFragmentShader(float r, float g, float b) {
     return text.str();
 }
 
+bool writeTone(const TempDir& dir, const std::string& relative, double seconds) {
+    const std::string target = dir.file(relative);
+    fs::create_directories(fs::path(target).parent_path());
+    const bool mp3 = relative.size() > 4 && relative.compare(relative.size() - 4, 4, ".mp3") == 0;
+    const std::string wave = mp3 ? target + ".wav" : target;
+    std::ostringstream command;
+    command << "sox -q -n -r 44100 -c 2 -b 16 '" << wave << "' synth " << seconds << " sine 440 vol 0.5";
+    if (std::system(command.str().c_str()) != 0) {
+        return false;
+    }
+    if (mp3) {
+        const std::string encode = "lame --quiet -b 128 '" + wave + "' '" + target + "'";
+        const bool encoded = std::system(encode.c_str()) == 0;
+        fs::remove(wave);
+        return encoded;
+    }
+    return true;
+}
+
 const char* const NO_EDITOR_HOST = "127.0.0.3";
 const char* const EDITOR_HOST = "127.0.0.1";
 
@@ -187,7 +207,8 @@ bool Player::start(const std::vector<std::string>& arguments, const std::map<std
     for (char** entry = environ; *entry != nullptr; ++entry) {
         const std::string text = *entry;
         const std::string key = text.substr(0, text.find('='));
-        if (environment.count(key) == 0) {
+        const bool unset = std::find(unsetNames.begin(), unsetNames.end(), key) != unsetNames.end();
+        if (environment.count(key) == 0 && !unset) {
             environmentTexts.push_back(text);
         }
     }
@@ -219,13 +240,21 @@ bool Player::start(const std::vector<std::string>& arguments, const std::map<std
         }
         dup2(out, STDOUT_FILENO);
         dup2(err, STDERR_FILENO);
-        close(out);
-        close(err);
+        // Nothing else of the test reaches the player: an inherited socket
+        // (a test editor's listener, the X connection) would outlive the
+        // test's own close and answer the player's connection attempts.
+        if (close_range(3, ~0u, 0) != 0) {
+            for (long fd = sysconf(_SC_OPEN_MAX) - 1; fd > 2; --fd) {
+                close(static_cast<int>(fd));
+            }
+        }
         execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }
     return true;
 }
+
+void Player::unsetEnvironment(const std::string& name) { unsetNames.push_back(name); }
 
 bool Player::running() {
     if (exited || child <= 0) {
@@ -392,6 +421,12 @@ void Player::pressKey(unsigned long keysym) {
     keyDown(keysym);
     sleepFor(std::chrono::milliseconds(30));
     keyUp(keysym);
+}
+
+void Player::resize(int width, int height) {
+    Display* connection = display();
+    XResizeWindow(connection, playerWindow, static_cast<unsigned>(width), static_cast<unsigned>(height));
+    XSync(connection, False);
 }
 
 void Player::requestClose() {

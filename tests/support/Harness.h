@@ -66,6 +66,10 @@ private:
 std::string passThroughVertexShader();
 std::string solidFragmentShader(float r, float g, float b);
 
+// Writes a sine tone of the given length below dir (sox; lame for a name
+// ending in ".mp3"), 44100 Hz stereo. False when a tool failed.
+bool writeTone(const TempDir& dir, const std::string& relative, double seconds);
+
 // A loopback address on which no test editor listens (they bind 127.0.0.1):
 // a player in editing mode aimed at it finds no editor, so such tests may run
 // in parallel with the tests that hold the editor port.
@@ -94,6 +98,9 @@ public:
     // (argv[1...]); extra environment entries are added to the test's own.
     bool start(const std::vector<std::string>& arguments = {},
                const std::map<std::string, std::string>& environment = {});
+    // Leaves a variable of the test's own environment out of the player's
+    // (for players started after this call).
+    void unsetEnvironment(const std::string& name);
 
     // Waits for the player's viewable top-level window; 0 on time-out.
     WindowId waitForWindow(std::chrono::milliseconds timeout = std::chrono::seconds(20));
@@ -114,6 +121,9 @@ public:
     void pressKey(unsigned long keysym);
     void keyDown(unsigned long keysym);
     void keyUp(unsigned long keysym);
+
+    // Resizes the window, as a person dragging its border would.
+    void resize(int width, int height);
 
     // Asks the window to close, as its close control does.
     void requestClose();
@@ -138,6 +148,7 @@ private:
     int exitStatus = -1;
     bool exited = false;
     WindowId playerWindow = 0;
+    std::vector<std::string> unsetNames;
 };
 
 // Polls condition until it holds or the time-out passes; returns its last value.
