@@ -463,17 +463,18 @@ TEST(KeyboardSoak, DISABLED_TwoHundredRebuildsLeaveGlObjectsAndMemoryFlat) {
 // shader (each one seen on screen before the next): its memory stays flat.
 TEST(KeyboardSoak, DISABLED_TwoHundredRPressesLeaveThePlayerMemoryFlat) {
     Player player;
-    writeSolidDemo(player.dir(), false, 160, 120, solidFragmentShader(0.0f, 1.0f, 0.0f));
+    // Wide enough for the picture to show beyond the end of the longest line.
+    writeSolidDemo(player.dir(), false, 640, 160, solidFragmentShader(0.0f, 1.0f, 0.0f));
     ASSERT_TRUE(player.start());
     ASSERT_NE(player.waitForWindow(), 0u) << player.standardOutput();
-    ASSERT_TRUE(waitUntil([&] { return hasColour(player.capture(), 80, 30, {0, 255, 0}); }));
+    ASSERT_TRUE(waitUntil([&] { return hasColour(player.capture(), 639, 0, {0, 255, 0}); }));
     long memoryAfterWarmUp = 0;
     for (int i = 1; i <= 200; ++i) {
         const bool broken = i % 2 == 1;
         player.dir().write("shaders/fragment.glsl", broken ? BROKEN_FRAGMENT : solidFragmentShader(0, 1, 0));
         player.pressKey(XK_r);
         const Colour expected = broken ? Colour{0, 0, 0} : Colour{0, 255, 0};
-        ASSERT_TRUE(waitUntil([&] { return hasColour(player.capture(), 80, 30, expected); }, 20s)) << "press " << i;
+        ASSERT_TRUE(waitUntil([&] { return hasColour(player.capture(), 639, 0, expected); }, 20s)) << "press " << i;
         if (i == 40) {
             memoryAfterWarmUp = residentKilobytes(player.pid());
         }
