@@ -471,6 +471,40 @@ bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
     return true;
 }
 
+int keyPressesWhileHeld(unsigned long keysym, std::chrono::milliseconds hold) {
+    XSetErrorHandler(ignoreXErrors);
+    Display* connection = XOpenDisplay(nullptr);
+    if (connection == nullptr) {
+        return 0;
+    }
+    const Window probe = XCreateSimpleWindow(connection, DefaultRootWindow(connection), 0, 0, 32, 32, 0, 0, 0);
+    XSelectInput(connection, probe, KeyPressMask | KeyReleaseMask | StructureNotifyMask);
+    XMapRaised(connection, probe);
+    XEvent event;
+    do {
+        XNextEvent(connection, &event);
+    } while (event.type != MapNotify);
+    XSetInputFocus(connection, probe, RevertToParent, CurrentTime);
+    XSync(connection, False);
+    const KeyCode code = XKeysymToKeycode(connection, keysym);
+    XTestFakeKeyEvent(connection, code, True, CurrentTime);
+    XSync(connection, False);
+    sleepFor(hold);
+    XTestFakeKeyEvent(connection, code, False, CurrentTime);
+    XSync(connection, False);
+    sleepFor(std::chrono::milliseconds(100));
+    int presses = 0;
+    while (XPending(connection) > 0) {
+        XNextEvent(connection, &event);
+        if (event.type == KeyPress) {
+            ++presses;
+        }
+    }
+    XDestroyWindow(connection, probe);
+    XCloseDisplay(connection);
+    return presses;
+}
+
 int runToExit(Player& player, const std::vector<std::string>& arguments, std::chrono::milliseconds timeout) {
     if (!player.start(arguments)) {
         return -1;

@@ -155,6 +155,11 @@ private:
 bool waitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
+// Holds the key down for hold on a small window of the harness's own and
+// counts the key presses the X server delivers to it: more than one when the
+// server repeats held keys (needs the test's display).
+int keyPressesWhileHeld(unsigned long keysym, std::chrono::milliseconds hold);
+
 // Runs the player to completion without a window being awaited (for start-up
 // failures) and returns its exit status; output is collected in player.
 int runToExit(Player& player, const std::vector<std::string>& arguments = {},
