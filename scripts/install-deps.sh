@@ -7,7 +7,7 @@ packages=(
     # toolchain
     build-essential cmake pkg-config git clang libclang-rt-14-dev
     # window, GL entry points, configuration, PNG
-    libglfw3-dev libglew-dev libjsoncpp-dev liblodepng-dev
+    libglfw3-dev libglew-dev libjsoncpp-dev liblodepng-dev zlib1g-dev
     libgl1-mesa-dev libgl1-mesa-dri mesa-utils
     # audio output and decoding
     libsdl2-dev libsndfile1-dev
