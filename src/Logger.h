@@ -52,6 +52,8 @@ private:
     float x = 0.0f;
     float y = 0.0f;
     bool enabled = false;
+    // initialize has started the text renderer and it has not been released.
+    bool rendererStarted = false;
 };
 
 } // namespace Tolvane

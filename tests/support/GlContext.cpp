@@ -1,6 +1,30 @@
 #include "GlContext.h"
 
+#include <dlfcn.h>
+#include <link.h>
+
+#include <string>
+
 namespace Tolvane::Testing {
+
+namespace {
+
+// The GL driver is unloaded when the window library terminates, and the leak
+// checker can then no longer name the driver's own lifetime allocations in
+// order to suppress them. Keep every loaded driver module resident.
+void pinGlDriver() {
+    dl_iterate_phdr(
+        [](dl_phdr_info* info, size_t, void*) {
+            const std::string path = info->dlpi_name != nullptr ? info->dlpi_name : "";
+            if (path.find("/dri/") != std::string::npos) {
+                dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+            }
+            return 0;
+        },
+        nullptr);
+}
+
+} // namespace
 
 GlContext::GlContext(int width, int height, bool visible) : w(width), h(height) {
     if (!glfwInit()) {
@@ -25,6 +49,7 @@ GlContext::GlContext(int width, int height, bool visible) : w(width), h(height) 
         glfwTerminate();
         return;
     }
+    pinGlDriver();
     glfwGetFramebufferSize(window, &w, &h);
     glViewport(0, 0, w, h);
 }

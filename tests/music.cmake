@@ -1,0 +1,1 @@
+tolvane_add_test(NAME MusicTest SOURCES MusicTest.cpp)
