@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
     # toolchain
     build-essential cmake pkg-config git clang libclang-rt-14-dev
+    # zlib: the texture fuzz target repairs the image data of the PNGs it mutates
+    zlib1g-dev
     # window, GL entry points, configuration, PNG
     libglfw3-dev libglew-dev libjsoncpp-dev liblodepng-dev zlib1g-dev
     libgl1-mesa-dev libgl1-mesa-dri mesa-utils

@@ -2,6 +2,7 @@
 
 #include <json/json.h>
 
+#include <exception>
 #include <fstream>
 
 namespace Tolvane {
@@ -155,7 +156,13 @@ bool Configuration::read(const std::string& path) {
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
     Json::Reader reader;
-    reader.parse(stream, root, true);
+    try {
+        reader.parse(stream, root, true);
+    } catch (const std::exception&) {
+        // The reader gives up by throwing on a document nested deeper than
+        // it allows; what it read up to there is used like any other
+        // broken document.
+    }
 #pragma GCC diagnostic pop
 
     const Json::Value& demoSection = section(root, "demo");

@@ -19,6 +19,15 @@ void TextureManager::setTextures(std::vector<Common::Asset> assets) {
             lodepng::load_file(file, asset.file);
             unsigned width = 0;
             unsigned height = 0;
+            // A corrupt or hostile header can claim billions of pixels, for
+            // which the decoder would reserve memory before finding out that
+            // the data is not there: check the size first.
+            lodepng::State header;
+            if (lodepng_inspect(&width, &height, &header, file.data(), file.size()) != 0 ||
+                width > MAX_IMAGE_SIDE || height > MAX_IMAGE_SIDE ||
+                uint64_t(width) * height > MAX_IMAGE_PIXELS) {
+                continue;
+            }
             // Whatever the PNG's own colour type and depth, ask for 8-bit RGBA.
             if (lodepng::decode(texture->image, width, height, file, LCT_RGBA, 8) != 0) {
                 continue;

@@ -9,6 +9,7 @@
 #include "Common.h"
 #include "Texture.h"
 
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
@@ -23,8 +24,16 @@ public:
     TextureManager(const TextureManager&) = delete;
     TextureManager& operator=(const TextureManager&) = delete;
 
-    // Registers one texture per static asset whose PNG decodes and per
-    // dynamic asset; a later asset of the same name replaces an earlier one.
+    // The largest PNG image taken as a texture: 16384 pixels a side (what
+    // GL 4 guarantees a texture can hold) and 64 Mi pixels in all (256 MiB
+    // decoded). A larger image is refused from its header, like a file that
+    // does not decode, before any memory is taken for its pixels.
+    static constexpr uint32_t MAX_IMAGE_SIDE = 16384;
+    static constexpr uint64_t MAX_IMAGE_PIXELS = uint64_t(1) << 26;
+
+    // Registers one texture per static asset whose PNG decodes (within the
+    // size limit) and per dynamic asset; a later asset of the same name
+    // replaces an earlier one.
     void setTextures(std::vector<Common::Asset> assets);
     // Uploads every registered texture, in ascending name order.
     void initializeTextures();

@@ -154,8 +154,10 @@ double sync_get_val(const sync_track *t, double row)
 		irow = INT_MIN;
 	idx = key_idx_floor(t, irow);
 
-	/* before the first key and from the last key on, the value holds */
-	if (idx < 0)
+	/* before the first key and from the last key on, the value holds; the
+	 * row itself decides "before", since a row below the int range was
+	 * clamped onto a first key that may sit at INT_MIN */
+	if (idx < 0 || !(row >= t->keys[0].row))
 		return t->keys[0].value;
 	if (idx > t->key_count - 2)
 		return t->keys[t->key_count - 1].value;
