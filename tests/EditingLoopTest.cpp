@@ -232,7 +232,18 @@ TEST(EditingLoop, SetRowSeeksTheMusicAndPauseStopsTimeAndRowReports) {
 
     // Paused: neither the time nor the reports move.
     ASSERT_TRUE(editor.pause(1));
-    std::this_thread::sleep_for(300ms); // a report sent just before the pause may still be on its way
+    // Once two frames a moment apart show one time, the pause has been
+    // applied, and any report sent before it has arrived.
+    const auto settled = Clock::now() + 10s;
+    double shown = -1.0;
+    for (;;) {
+        const double now = timeIn(player.waitForImage(drawn));
+        if (now == shown || Clock::now() > settled) {
+            break;
+        }
+        shown = now;
+        std::this_thread::sleep_for(200ms);
+    }
     editor.clearRowReports();
     const Image pausedA = player.waitForImage(drawn);
     std::this_thread::sleep_for(700ms);
