@@ -111,6 +111,8 @@ TEST(EntryPoint, ReleaseModeCoversTheScreenAndHidesTheCursor) {
     player.dir().write("configuration.json", basicConfiguration(true));
     ASSERT_TRUE(player.start());
     ASSERT_NE(player.waitForWindow(), 0u) << player.standardOutput();
+    // The switch to full screen may follow the window's first appearance.
+    waitUntil([&] { return player.geometry().width == 1280; });
     const WindowGeometry area = player.geometry();
     EXPECT_EQ(area.x, 0);
     EXPECT_EQ(area.y, 0);
