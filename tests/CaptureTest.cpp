@@ -446,12 +446,23 @@ TEST(CaptureTest, UnwritableOutputFailsWithAMessage) {
     EXPECT_NE(video.output.find("cannot write the video"), std::string::npos) << video.output;
 }
 
-TEST(CaptureTest, VideoWithoutFfmpegOnPathFailsWithAMessage) {
+TEST(CaptureTest, VideoWithoutAWorkingFfmpegFailsWithAMessage) {
     TestDemo demo;
-    TempDir emptyBin;
-    const Result result = demo.run({"--video", "capture.mp4", "--to", "0.1"}, {"PATH=" + emptyBin.path()});
-    EXPECT_EQ(result.status, 1) << result.output;
-    EXPECT_NE(result.output.find("ffmpeg is not on PATH"), std::string::npos) << result.output;
+    demo.dir.write("capture.mp4", std::string("an earlier video"));
+    TempDir bin;
+    const Result missing = demo.run({"--video", "capture.mp4", "--to", "0.1"}, {"PATH=" + bin.path()});
+    EXPECT_EQ(missing.status, 1) << missing.output;
+    EXPECT_NE(missing.output.find("ffmpeg is not on PATH"), std::string::npos) << missing.output;
+    EXPECT_EQ(demo.dir.read("capture.mp4"), "an earlier video") << "nothing is touched";
+
+    // An ffmpeg that gives up at once: the capture fails rather than report
+    // a video that was never made, and leaves no broken file behind.
+    bin.write("ffmpeg", std::string("#!/bin/sh\necho 'ffmpeg: out of luck' >&2\nexit 3\n"));
+    fs::permissions(bin.file("ffmpeg"), fs::perms::owner_all);
+    const Result broken = demo.run({"--video", "capture.mp4", "--to", "0.1"}, {"PATH=" + bin.path()});
+    EXPECT_EQ(broken.status, 1) << broken.output;
+    EXPECT_NE(broken.output.find("ffmpeg failed with exit status 3"), std::string::npos) << broken.output;
+    EXPECT_NE(broken.output.find("out of luck"), std::string::npos) << "ffmpeg's own words are shown";
     EXPECT_FALSE(demo.dir.exists("capture.mp4"));
 }
 

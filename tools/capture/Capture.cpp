@@ -42,15 +42,18 @@ private:
     std::string path;
 };
 
-// Whether a file can be created (or overwritten) at path; the reason in
-// error when not. The file is left behind, empty.
-bool canWrite(const std::string& path, std::string& error) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
+// Whether files can be created beside path; the reason in error when not.
+// Tries with a scratch file of its own, so that a file already at path is
+// left as it is until the capture is ready to replace it.
+bool canWriteBeside(const std::string& path, std::string& error) {
+    const std::string probe = path + ".tolvane-capture-" + std::to_string(getpid());
+    std::FILE* file = std::fopen(probe.c_str(), "wb");
     if (file == nullptr) {
         error = std::strerror(errno);
         return false;
     }
     std::fclose(file);
+    std::remove(probe.c_str());
     return true;
 }
 
@@ -172,27 +175,25 @@ int Capture::run(const CaptureOptions& options) {
     if (!options.outDir.empty()) {
         std::error_code code;
         fs::create_directories(options.outDir, code);
-        if (!fs::is_directory(options.outDir)) {
+        const std::error_code created = code;
+        if (!fs::is_directory(options.outDir, code)) {
             return fail(kFailure, "cannot write to the output directory \"" + options.outDir + "\": " +
-                                      (code ? code.message() : "it is not a directory"));
+                                      (created ? created.message() : "it is not a directory"));
         }
         outDir = fs::absolute(options.outDir).lexically_normal().string();
         audioPath = (fs::path(outDir) / kAudioName).string();
-        if (!canWrite(audioPath, why)) {
+        if (!canWriteBeside(audioPath, why)) {
             return fail(kFailure, "cannot write to the output directory \"" + options.outDir + "\": " + why);
         }
     } else {
         audioPath = (fs::temp_directory_path() / ("tolvane-capture-" + std::to_string(getpid()) + ".wav")).string();
         temporaryAudio = std::make_unique<TemporaryFile>(audioPath);
     }
-    if (video && !canWrite(options.video, why)) {
+    if (video && !canWriteBeside(options.video, why)) {
         return fail(kFailure, "cannot write the video \"" + options.video + "\": " + why);
     }
 
-    if (!tune.writeExcerpt(from, to, audioPath, why)) {
-        return fail(kFailure, "cannot write the audio \"" + audioPath + "\": " + why);
-    }
-
+    // The demo must draw before anything is written.
     OffscreenRenderer renderer;
     std::vector<std::string> warnings;
     if (!renderer.open(configuration, width, height, why, warnings)) {
@@ -200,6 +201,10 @@ int Capture::run(const CaptureOptions& options) {
     }
     for (const std::string& warning : warnings) {
         warn(warning);
+    }
+
+    if (!tune.writeExcerpt(from, to, audioPath, why)) {
+        return fail(kFailure, "cannot write the audio \"" + audioPath + "\": " + why);
     }
 
     std::unique_ptr<FrameSink> sink;
@@ -227,18 +232,31 @@ int Capture::run(const CaptureOptions& options) {
     renderer.close();
     if (!drawn || !written) {
         progress.clear();
+        if (video) {
+            // What ffmpeg left behind is no playable video.
+            std::error_code ignored;
+            fs::remove(options.video, ignored);
+        }
         return fail(kFailure, sink->error());
     }
     progress.finish();
 
     if (video) {
         std::fprintf(messages, "wrote %s\n", options.video.c_str());
+    } else {
+        const std::string frames = count == 1 ? PngSequence::frameName(0)
+                                              : PngSequence::frameName(0) + " to " + PngSequence::frameName(count - 1);
+        std::fprintf(messages, "wrote %s and %s to %s\n", frames.c_str(), kAudioName, outDir.c_str());
+        // Frames of an earlier, longer capture would be taken for part of
+        // this one by anything that reads the numbered files in order.
+        std::error_code code;
+        if (fs::exists(fs::path(outDir) / PngSequence::frameName(count), code)) {
+            warn(outDir + " still holds " + PngSequence::frameName(count) +
+                 " and maybe more frames from an earlier capture: remove them before using these frames");
+        }
     }
-    if (!outDir.empty()) {
-        std::fprintf(messages, "wrote %s%s to %s\n", video ? "" : (PngSequence::frameName(0) + " to " +
-                                                                   PngSequence::frameName(count - 1) + " and ")
-                                                                      .c_str(),
-                     kAudioName, outDir.c_str());
+    if (video && !outDir.empty()) {
+        std::fprintf(messages, "wrote %s to %s\n", kAudioName, outDir.c_str());
     }
     return 0;
 }

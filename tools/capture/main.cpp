@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (!parsed.error.empty()) {
-        std::fprintf(stderr, "tolvane-capture: %s\n\n%s", parsed.error.c_str(), usageText().c_str());
+        std::fprintf(stderr, "tolvane-capture: %s\nrun tolvane-capture --help for usage\n", parsed.error.c_str());
         return Capture::kBadRequest;
     }
     Capture capture(stderr);
