@@ -9,7 +9,7 @@ packages=(
     # zlib: the texture fuzz target repairs the image data of the PNGs it mutates
     zlib1g-dev
     # window, GL entry points, configuration, PNG
-    libglfw3-dev libglew-dev libjsoncpp-dev liblodepng-dev
+    libglfw3-dev libglew-dev libjsoncpp-dev liblodepng-dev zlib1g-dev
     libgl1-mesa-dev libgl1-mesa-dri mesa-utils
     # audio output and decoding
     libsdl2-dev libsndfile1-dev

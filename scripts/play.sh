@@ -26,7 +26,7 @@ rm -rf "$shots"
 mkdir -p "$shots"
 fifo=$(mktemp -u)
 mkfifo "$fifo"
-Xvfb -displayfd 3 -screen 0 1280x720x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
 xvfb=$!
 read -r -t 20 number <"$fifo"
 rm -f "$fifo"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the project needs, builds it, and runs every test: once in an
-# ordinary build and once under AddressSanitizer + UndefinedBehaviorSanitizer.
-# Exits non-zero when anything fails.
+# ordinary build and once under AddressSanitizer + UndefinedBehaviorSanitizer;
+# then runs each fuzz target for a short while (TOLVANE_FUZZ_SECONDS, 30 by
+# default). Exits non-zero when anything fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -11,7 +12,7 @@ jobs=$(nproc)
 
 export SDL_AUDIODRIVER=dummy
 export LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0"
-export ASAN_OPTIONS="detect_leaks=1:fast_unwind_on_malloc=0"
+export ASAN_OPTIONS="detect_leaks=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 
 echo "== build"
@@ -28,5 +29,8 @@ cmake --build "$root/build-asan" -j"$jobs"
 
 echo "== tests under the sanitizers"
 (cd "$root/build-asan" && ctest --output-on-failure -j"$jobs")
+
+echo "== fuzz each target briefly"
+"$root/scripts/fuzz.sh" "${TOLVANE_FUZZ_SECONDS:-30}"
 
 echo "== all tests passed"

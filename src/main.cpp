@@ -1,8 +1,16 @@
 // The player's entry point: reads the demo description, opens the window and
 // its OpenGL context, starts the components in a fixed order, runs the frame
-// loop until the window is asked to close, and shuts everything down.
+// loop until the window is asked to close, and shuts everything down. The
+// keyboard controls and the playback callbacks the editor drives live here.
 
 #include "Configuration.h"
+#include "Cosmonaut.h"
+#include "Helpers.h"
+#include "Logger.h"
+#include "Music.h"
+#include "Shader.h"
+#include "TextureManager.h"
+#include "sync.h"
 
 #include <GL/glew.h>
 #include <GLFW/glfw3.h>
@@ -14,8 +22,14 @@
 
 using namespace Tolvane;
 
-// The components, constructed before main runs and destroyed after it returns.
+// The components, constructed before main runs in this order and destroyed
+// in the reverse order after it returns.
 Configuration configurations;
+Music music;
+Cosmonaut cosmonaut;
+Shader shader;
+Logger logger;
+TextureManager textureManager;
 
 GLFWwindow* window = nullptr;
 bool fullscreen = false;
@@ -30,15 +44,71 @@ void logError(int code, const char* description) {
 // Follows the framebuffer's size with the viewport.
 void framebufferSizeCallback(GLFWwindow*, int width, int height) { glViewport(0, 0, width, height); }
 
-// Acts on key presses: Escape closes the window in both modes.
+// Rebuilds the shader program from its files, logging a build error.
+void rebuildShader() {
+    shader.cleanShader();
+    const std::string fragment = Helpers::readFile(configurations.shaders.fragment);
+    const std::string vertex = Helpers::readFile(configurations.shaders.vertex);
+    shader.setSources(vertex, fragment);
+    Logger::Message message;
+    message = shader.initShader();
+    if (message.error) {
+        logger.write(Logger::ERROR, message.text);
+    }
+}
+
+// Acts on key presses: C, F, R and S in editing mode, Escape in both modes.
 void handleKeyboard(GLFWwindow* target, int key, int, int action, int) {
     if (action != GLFW_PRESS) {
         return;
     }
     if (key == GLFW_KEY_ESCAPE) {
         glfwSetWindowShouldClose(target, 1);
+        return;
+    }
+    if (configurations.demo.release) {
+        return;
+    }
+    switch (key) {
+    case GLFW_KEY_C:
+        logger.toggleEnable();
+        break;
+    case GLFW_KEY_F:
+        if (fullscreen) {
+            glfwRestoreWindow(target);
+        } else {
+            glfwMaximizeWindow(target);
+        }
+        fullscreen = !fullscreen;
+        break;
+    case GLFW_KEY_R:
+        rebuildShader();
+        break;
+    case GLFW_KEY_S:
+        music.silence();
+        break;
+    default:
+        break;
     }
 }
+
+// The editor's pause (flag 1) and play (any other flag).
+void musicPause(void*, int flag) {
+    if (flag == 1) {
+        music.pause();
+    } else {
+        music.play();
+    }
+}
+
+// The editor's seek: data points at the row rate in rows per second.
+void musicSetRow(void* data, int row) {
+    const double rowRate = *static_cast<const double*>(data);
+    music.seek(static_cast<double>(row) / rowRate);
+}
+
+// Tells the editor whether the music plays.
+int musicPlaying(void*) { return music.isPlaying() ? 1 : 0; }
 
 // Gives the window the PNG icon when the file decodes; otherwise keeps the default.
 void setIcon(const std::string& path) {
@@ -55,20 +125,49 @@ void setIcon(const std::string& path) {
     glfwSetWindowIcon(window, 1, &icon);
 }
 
+// Writes the start-up banner to the log.
+void writeBanner() {
+    const auto glText = [](GLenum name) {
+        const GLubyte* text = glGetString(name);
+        return text != nullptr ? std::string(reinterpret_cast<const char*>(text)) : std::string();
+    };
+    const Common::Shaders& shaders = configurations.shaders;
+    logger.write(Logger::INFO, std::string("tolvane version: ") + VERSION);
+    logger.write(Logger::INFO, "opengl vendor:   " + glText(GL_VENDOR));
+    logger.write(Logger::INFO, "opengl renderer  " + glText(GL_RENDERER));
+    logger.write(Logger::INFO, "opengl version:  " + glText(GL_VERSION));
+    logger.write(Logger::INFO, "shading version: " + glText(GL_SHADING_LANGUAGE_VERSION));
+    logger.write(Logger::INFO, "context version  " + std::to_string(shaders.majorVersion) + "." +
+                                   std::to_string(shaders.minorVersion));
+    logger.write(Logger::INFO, "audio version:   " + std::to_string(Music::backendVersion()));
+}
+
 // Runs frames until the window is asked to close.
 void mainLoop() {
     while (!glfwWindowShouldClose(window)) {
-        glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
-        glClear(GL_COLOR_BUFFER_BIT);
+        const double t = music.position();
+        cosmonaut.update(t);
+        shader.render(t);
+        logger.render();
         glfwSwapBuffers(window);
         glfwPollEvents();
+        if (configurations.demo.release && music.hasMusicEnded()) {
+            glfwSetWindowShouldClose(window, 1);
+        }
     }
 }
 
-// Releases the window and the components that need explicit release.
+// Releases the window and the components that need explicit release. The GL
+// objects of the shader, the textures and the log go first, while the
+// window's context is still current.
 void cleanUp() {
+    shader.releaseGraphics();
+    textureManager.releaseGraphics();
+    logger.releaseGraphics();
     glfwDestroyWindow(window);
     window = nullptr;
+    cosmonaut.cleanUp();
+    music.cleanUp();
     glfwTerminate();
 }
 
@@ -127,8 +226,41 @@ int main(int argc, char** argv) {
     glViewport(0, 0, demo.width, demo.height);
     glfwSetFramebufferSizeCallback(window, framebufferSizeCallback);
 
-    // Logger and banner, textures, music, sync driver and shader follow here.
+    logger.initialize(25, 0.0f, static_cast<float>(demo.height), !demo.release);
+    writeBanner();
 
+    textureManager.setTextures(configurations.assets);
+    textureManager.initializeTextures();
+
+    music.initialize(configurations.tune.frequency, configurations.tune.file);
+
+    // The playback callbacks the editor drives; the table outlives the loop.
+    sync_cb callbacks;
+    callbacks.pause = musicPause;
+    callbacks.set_row = musicSetRow;
+    callbacks.is_playing = musicPlaying;
+    cosmonaut.initialize(configurations.tune.BPM, configurations.sync.RPB);
+    if (!demo.release) {
+        cosmonaut.connectPlayer(configurations.sync.host);
+    }
+    cosmonaut.setFunctions(&callbacks);
+    cosmonaut.setTracks(configurations.tracks);
+
+    shader.initialize(static_cast<uint32_t>(demo.width), static_cast<uint32_t>(demo.height));
+    const std::string fragment = Helpers::readFile(shaders.fragment);
+    const std::string vertex = Helpers::readFile(shaders.vertex);
+    shader.setSources(vertex, fragment);
+    shader.initializeTextures(shaders.textures);
+    shader.initializeUniforms(shaders.uniforms);
+    shader.setCosmonaut(&cosmonaut);
+    shader.setTextureManager(&textureManager);
+    Logger::Message message;
+    message = shader.initShader();
+    if (message.error) {
+        logger.write(Logger::ERROR, message.text);
+    }
+
+    music.play();
     mainLoop();
     cleanUp();
     return 0;

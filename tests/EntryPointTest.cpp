@@ -62,10 +62,12 @@ TEST(EntryPoint, EditingModeOpensATitledWindowAndTheCloseControlEndsWithStatusZe
     EXPECT_EQ(area.height, 600);
     EXPECT_FALSE(player.hasIcon()) << "the default icon path does not exist: no icon is set";
     EXPECT_FALSE(player.cursorHidden());
-    const Image frame = player.waitForImage([](const Image& image) { return image.width == 800; });
+    const Image frame = player.waitForImage(
+        [](const Image& image) { return image.width == 800 && image.at(400, 300)[2] == 255; });
     ASSERT_EQ(frame.height, 600);
-    EXPECT_EQ(frame.at(400, 300)[0], 0) << "without a shader program the frame is the black clear colour";
-    EXPECT_EQ(frame.at(400, 300)[1], 0);
+    EXPECT_EQ(frame.at(400, 300)[0], 0) << "the fragment shader paints (0, 0.5, 1)";
+    EXPECT_NEAR(frame.at(400, 300)[1], 128, 1);
+    EXPECT_EQ(frame.at(400, 300)[2], 255);
     player.requestClose();
     EXPECT_EQ(player.waitForExit(), 0);
     EXPECT_EQ(player.standardError(), "");
@@ -85,7 +87,7 @@ TEST(EntryPoint, ConfiguredSizeTitleAndIconAreUsed) {
     EXPECT_EQ(player.title(), "crew : wave");
     EXPECT_EQ(player.geometry().width, 640);
     EXPECT_EQ(player.geometry().height, 360);
-    EXPECT_TRUE(player.hasIcon());
+    EXPECT_TRUE(waitUntil([&] { return player.hasIcon(); })) << "the icon is set just after the window appears";
     player.requestClose();
     EXPECT_EQ(player.waitForExit(), 0);
 }
@@ -109,12 +111,14 @@ TEST(EntryPoint, ReleaseModeCoversTheScreenAndHidesTheCursor) {
     player.dir().write("configuration.json", basicConfiguration(true));
     ASSERT_TRUE(player.start());
     ASSERT_NE(player.waitForWindow(), 0u) << player.standardOutput();
+    // The switch to full screen may follow the window's first appearance.
+    waitUntil([&] { return player.geometry().width == 1280; });
     const WindowGeometry area = player.geometry();
     EXPECT_EQ(area.x, 0);
     EXPECT_EQ(area.y, 0);
     EXPECT_EQ(area.width, 1280) << "the virtual screen is 1280x720";
     EXPECT_EQ(area.height, 720);
-    EXPECT_TRUE(player.cursorHidden());
+    EXPECT_TRUE(waitUntil([&] { return player.cursorHidden(); }));
     player.requestClose();
     EXPECT_EQ(player.waitForExit(), 0);
 }

@@ -1,7 +1,7 @@
 // Checks the demo bundled in examples/demo as the player will meet it: the
 // two configurations, the files they name, the track files, the shaders
 // built on a real GL 3.3 core context, the tune decoded, and whole frames
-// drawn at chosen moments by the demo-preview tool.
+// drawn at chosen moments by the capture tool.
 
 #include "Configuration.h"
 #include "GlContext.h"
@@ -86,26 +86,25 @@ struct Picture {
     double meanChroma = 0;
 };
 
-// Draws the demo at the given moments with demo-preview, in the demo's
-// directory as the player runs, and measures each picture. The tool runs
-// without leak checking: under the sanitizers, the leak checker's slow stack
-// walks make the software rasteriser's shader compiler take minutes.
+// Draws the demo at the given moments with tolvane-capture, in the demo's
+// directory as the player runs, and measures each picture. Each moment is a
+// capture of one frame. The tool runs without leak checking: under the
+// sanitizers, the leak checker's slow stack walks make the software
+// rasteriser's shader compiler take minutes.
 std::vector<Picture> framesAt(const std::vector<std::string>& times, const fs::path& outDir) {
-    std::string command = "cd '" + demoDir.string() + "' && ASAN_OPTIONS=detect_leaks=0 '" DEMO_PREVIEW
-                          "' --size 160x120 --out '" + outDir.string() + "'";
-    for (const auto& time : times)
-        command += " " + time;
-    command += " > /dev/null";
-    EXPECT_EQ(std::system(command.c_str()), 0) << command;
-
     std::vector<Picture> pictures;
     for (const auto& time : times) {
-        char name[64];
-        std::snprintf(name, sizeof name, "frame-%05.2f.png", std::atof(time.c_str()));
+        const fs::path dir = outDir / time;
+        const std::string to = std::to_string(std::atof(time.c_str()) + 0.01);
+        std::string command = "cd '" + demoDir.string() + "' && ASAN_OPTIONS=detect_leaks=0 '" TOLVANE_CAPTURE
+                              "' configuration.json --size 160x120 --fps 100 --from " + time + " --to " + to +
+                              " --out '" + dir.string() + "' 2> /dev/null";
+        EXPECT_EQ(std::system(command.c_str()), 0) << command;
+        const std::string name = "frame-000000.png";
         std::vector<unsigned char> image;
         unsigned width = 0;
         unsigned height = 0;
-        EXPECT_EQ(lodepng::decode(image, width, height, (outDir / name).string()), 0u) << name;
+        EXPECT_EQ(lodepng::decode(image, width, height, (dir / name).string()), 0u) << time;
         Picture picture;
         size_t pixels = static_cast<size_t>(width) * height;
         std::vector<double> luma(pixels);

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+
+#include <cstring>
 #include <memory>
 #include <string>
 #include <utility>

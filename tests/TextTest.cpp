@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+
 #include <array>
 #include <cmath>
 #include <cstring>
@@ -523,6 +524,13 @@ TEST_F(TextTest, TwoDDrawsFollowTheViewportInForce) {
     glViewport(0, 0, WIDTH, HEIGHT);
     draw2D(text, 5, 0, 1);
     EXPECT_EQ(frame().drawnBounds(), (Rect{5, 0, 14, 17}));
+
+    // A minimised window's empty viewport: nothing to draw into.
+    clear();
+    glViewport(0, 0, 0, 0);
+    draw2D(text, 5, 0, 1);
+    glViewport(0, 0, WIDTH, HEIGHT);
+    EXPECT_EQ(frame().drawnBounds(), (Rect{WIDTH, HEIGHT, 0, 0}));
 }
 
 TEST_F(TextTest, ThreeDTextSpansWorldYToYPlus17) {

@@ -9,3 +9,4 @@ if(Python3_Interpreter_FOUND)
     add_test(NAME FontTablesMatchGlyphFile
              COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tools/font/generate_font.py --check)
 endif()
+

@@ -535,6 +535,10 @@ const char* gltGetText(GLTtext* text)
 // Sets the 2D projection for a viewport of the given size
 void gltViewport(int width, int height)
 {
+    // An empty viewport (a minimised window) has no projection; keep the
+    // last one rather than divide by zero.
+    if (width <= 0 || height <= 0)
+        return;
     GLfloat* m = _gltText2DProjectionMatrix;
     memset(m, 0, sizeof(_gltText2DProjectionMatrix));
     m[0] = 2.0f / (GLfloat)width;
@@ -575,6 +579,8 @@ void gltDrawText2D(GLTtext* text, GLfloat x, GLfloat y, GLfloat scale)
 
     GLint width = 0, height = 0;
     _gltGetViewportSize(&width, &height);
+    if (width <= 0 || height <= 0)
+        return;
     gltViewport(width, height);
 
     const GLfloat model[16] = {

@@ -72,8 +72,9 @@ const char* gltGetText(GLTtext* text);
 
 // ---- Drawing -----------------------------------------------------------
 
-// Sets the 2D projection for a viewport of width x height pixels. 2D draws
-// call it themselves with the current viewport.
+// Sets the 2D projection for a viewport of width x height pixels (an empty
+// size changes nothing). 2D draws call it themselves with the current
+// viewport, and draw nothing while it is empty.
 void gltViewport(int width, int height);
 // Binds the text shader and the font texture (on unit 0) for the draws that
 // follow. Nothing is restored afterwards.

@@ -7,6 +7,7 @@
 #include <X11/extensions/Xfixes.h>
 #include <lodepng.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -144,9 +145,33 @@ std::string solidFragmentShader(float r, float g, float b) {
     return text.str();
 }
 
-std::string basicConfiguration(bool release, int width, int height, const std::string& extra) {
+bool writeTone(const TempDir& dir, const std::string& relative, double seconds) {
+    const std::string target = dir.file(relative);
+    fs::create_directories(fs::path(target).parent_path());
+    const bool mp3 = relative.size() > 4 && relative.compare(relative.size() - 4, 4, ".mp3") == 0;
+    const std::string wave = mp3 ? target + ".wav" : target;
+    std::ostringstream command;
+    command << "sox -q -n -r 44100 -c 2 -b 16 '" << wave << "' synth " << seconds << " sine 440 vol 0.5";
+    if (std::system(command.str().c_str()) != 0) {
+        return false;
+    }
+    if (mp3) {
+        const std::string encode = "lame --quiet -b 128 '" + wave + "' '" + target + "'";
+        const bool encoded = std::system(encode.c_str()) == 0;
+        fs::remove(wave);
+        return encoded;
+    }
+    return true;
+}
+
+const char* const NO_EDITOR_HOST = "127.0.0.3";
+const char* const EDITOR_HOST = "127.0.0.1";
+
+std::string basicConfiguration(bool release, int width, int height, const std::string& extra,
+                               const std::string& editorHost) {
     std::ostringstream text;
     text << "{\n"
+         << "  \"sync\": { \"host\": \"" << editorHost << "\" },\n"
          << "  \"demo\": { \"release\": " << (release ? "true" : "false") << " },\n"
          << "  \"screen\": { \"width\": " << width << ", \"height\": " << height << " },\n"
          << "  \"shaders\": { \"vertex\": \"shaders/vertex.glsl\", \"fragment\": \"shaders/fragment.glsl\",\n"
@@ -182,7 +207,8 @@ bool Player::start(const std::vector<std::string>& arguments, const std::map<std
     for (char** entry = environ; *entry != nullptr; ++entry) {
         const std::string text = *entry;
         const std::string key = text.substr(0, text.find('='));
-        if (environment.count(key) == 0) {
+        const bool unset = std::find(unsetNames.begin(), unsetNames.end(), key) != unsetNames.end();
+        if (environment.count(key) == 0 && !unset) {
             environmentTexts.push_back(text);
         }
     }
@@ -214,13 +240,21 @@ bool Player::start(const std::vector<std::string>& arguments, const std::map<std
         }
         dup2(out, STDOUT_FILENO);
         dup2(err, STDERR_FILENO);
-        close(out);
-        close(err);
+        // Nothing else of the test reaches the player: an inherited socket
+        // (a test editor's listener, the X connection) would outlive the
+        // test's own close and answer the player's connection attempts.
+        if (close_range(3, ~0u, 0) != 0) {
+            for (long fd = sysconf(_SC_OPEN_MAX) - 1; fd > 2; --fd) {
+                close(static_cast<int>(fd));
+            }
+        }
         execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }
     return true;
 }
+
+void Player::unsetEnvironment(const std::string& name) { unsetNames.push_back(name); }
 
 bool Player::running() {
     if (exited || child <= 0) {
@@ -389,6 +423,12 @@ void Player::pressKey(unsigned long keysym) {
     keyUp(keysym);
 }
 
+void Player::resize(int width, int height) {
+    Display* connection = display();
+    XResizeWindow(connection, playerWindow, static_cast<unsigned>(width), static_cast<unsigned>(height));
+    XSync(connection, False);
+}
+
 void Player::requestClose() {
     Display* connection = display();
     XEvent event{};
@@ -419,6 +459,51 @@ int Player::waitForExit(std::chrono::milliseconds timeout) {
 std::string Player::standardOutput() const { return readWholeFile(logDir.file("stdout")); }
 
 std::string Player::standardError() const { return readWholeFile(logDir.file("stderr")); }
+
+bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return condition();
+        }
+        sleepFor(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+int keyPressesWhileHeld(unsigned long keysym, std::chrono::milliseconds hold) {
+    XSetErrorHandler(ignoreXErrors);
+    Display* connection = XOpenDisplay(nullptr);
+    if (connection == nullptr) {
+        return 0;
+    }
+    const Window probe = XCreateSimpleWindow(connection, DefaultRootWindow(connection), 0, 0, 32, 32, 0, 0, 0);
+    XSelectInput(connection, probe, KeyPressMask | KeyReleaseMask | StructureNotifyMask);
+    XMapRaised(connection, probe);
+    XEvent event;
+    do {
+        XNextEvent(connection, &event);
+    } while (event.type != MapNotify);
+    XSetInputFocus(connection, probe, RevertToParent, CurrentTime);
+    XSync(connection, False);
+    const KeyCode code = XKeysymToKeycode(connection, keysym);
+    XTestFakeKeyEvent(connection, code, True, CurrentTime);
+    XSync(connection, False);
+    sleepFor(hold);
+    XTestFakeKeyEvent(connection, code, False, CurrentTime);
+    XSync(connection, False);
+    sleepFor(std::chrono::milliseconds(100));
+    int presses = 0;
+    while (XPending(connection) > 0) {
+        XNextEvent(connection, &event);
+        if (event.type == KeyPress) {
+            ++presses;
+        }
+    }
+    XDestroyWindow(connection, probe);
+    XCloseDisplay(connection);
+    return presses;
+}
 
 int runToExit(Player& player, const std::vector<std::string>& arguments, std::chrono::milliseconds timeout) {
     if (!player.start(arguments)) {

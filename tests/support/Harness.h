@@ -66,11 +66,24 @@ private:
 std::string passThroughVertexShader();
 std::string solidFragmentShader(float r, float g, float b);
 
+// Writes a sine tone of the given length below dir (sox; lame for a name
+// ending in ".mp3"), 44100 Hz stereo. False when a tool failed.
+bool writeTone(const TempDir& dir, const std::string& relative, double seconds);
+
+// A loopback address on which no test editor listens (they bind 127.0.0.1):
+// a player in editing mode aimed at it finds no editor, so such tests may run
+// in parallel with the tests that hold the editor port.
+extern const char* const NO_EDITOR_HOST;
+// Where the test editor listens.
+extern const char* const EDITOR_HOST;
+
 // A minimal configuration document for a test demo: editing or release mode,
-// GL 3.3 core, shaders at shaders/vertex.glsl and shaders/fragment.glsl.
-// extra is spliced into the root object (", \"tracks\": [...]" etc.).
+// GL 3.3 core, shaders at shaders/vertex.glsl and shaders/fragment.glsl, the
+// editor looked for at editorHost. extra is spliced into the root object
+// (", \"tracks\": [...]" etc.).
 std::string basicConfiguration(bool release, int width = 800, int height = 600,
-                               const std::string& extra = "");
+                               const std::string& extra = "",
+                               const std::string& editorHost = NO_EDITOR_HOST);
 
 class Player {
 public:
@@ -85,6 +98,9 @@ public:
     // (argv[1...]); extra environment entries are added to the test's own.
     bool start(const std::vector<std::string>& arguments = {},
                const std::map<std::string, std::string>& environment = {});
+    // Leaves a variable of the test's own environment out of the player's
+    // (for players started after this call).
+    void unsetEnvironment(const std::string& name);
 
     // Waits for the player's viewable top-level window; 0 on time-out.
     WindowId waitForWindow(std::chrono::milliseconds timeout = std::chrono::seconds(20));
@@ -105,6 +121,9 @@ public:
     void pressKey(unsigned long keysym);
     void keyDown(unsigned long keysym);
     void keyUp(unsigned long keysym);
+
+    // Resizes the window, as a person dragging its border would.
+    void resize(int width, int height);
 
     // Asks the window to close, as its close control does.
     void requestClose();
@@ -129,7 +148,17 @@ private:
     int exitStatus = -1;
     bool exited = false;
     WindowId playerWindow = 0;
+    std::vector<std::string> unsetNames;
 };
+
+// Polls condition until it holds or the time-out passes; returns its last value.
+bool waitUntil(const std::function<bool()>& condition,
+               std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+// Holds the key down for hold on a small window of the harness's own and
+// counts the key presses the X server delivers to it: more than one when the
+// server repeats held keys (needs the test's display).
+int keyPressesWhileHeld(unsigned long keysym, std::chrono::milliseconds hold);
 
 // Runs the player to completion without a window being awaited (for start-up
 // failures) and returns its exit status; output is collected in player.

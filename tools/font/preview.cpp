@@ -150,7 +150,6 @@ bool drawLog(const std::string& directory, GLFWwindow* window, int width, int he
                  std::string("shading version: ") +
                      reinterpret_cast<const char*>(glGetString(GL_SHADING_LANGUAGE_VERSION)));
     logger.write(Tolvane::Logger::INFO, "context version  3.3");
-    logger.write(Tolvane::Logger::INFO, "bass version:    33820416");
     logger.write(Tolvane::Logger::ERROR, compilerError());
     paintBackground(width, height);
     logger.render();

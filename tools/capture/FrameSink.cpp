@@ -1,0 +1,7 @@
+#include "FrameSink.h"
+
+namespace Tolvane::Capture {
+
+FrameSink::~FrameSink() = default;
+
+} // namespace Tolvane::Capture

@@ -1,0 +1,27 @@
+// tolvane-capture: renders a demo offscreen at a fixed frame rate and size
+// into numbered PNG frames and the tune's audio, or into a video. Run it in
+// the demo's directory, as the player: every path in the configuration is
+// relative to the working directory. --help lists the options.
+
+#include "Capture.h"
+#include "CaptureOptions.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+int main(int argc, char** argv) {
+    using namespace Tolvane::Capture;
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    const ParsedArguments parsed = parseArguments(arguments);
+    if (parsed.help) {
+        std::fputs(usageText().c_str(), stdout);
+        return 0;
+    }
+    if (!parsed.error.empty()) {
+        std::fprintf(stderr, "tolvane-capture: %s\n\n%s", parsed.error.c_str(), usageText().c_str());
+        return Capture::kBadRequest;
+    }
+    Capture capture(stderr);
+    return capture.run(parsed.options);
+}
