@@ -19,8 +19,11 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -56,6 +59,8 @@ void sendAll(int fd, const uint8_t* data, size_t size)
 {
     while (size > 0) {
         ssize_t n = send(fd, data, size, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
         FUZZ_CHECK(n > 0);
         data += n;
         size -= size_t(n);
@@ -65,14 +70,52 @@ void sendAll(int fd, const uint8_t* data, size_t size)
 // Receives exactly size bytes within a second, or fails the run.
 void recvAll(int fd, uint8_t* data, size_t size)
 {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
     while (size > 0) {
+        FUZZ_CHECK(std::chrono::steady_clock::now() < deadline);
         pollfd pfd{fd, POLLIN, 0};
-        FUZZ_CHECK(poll(&pfd, 1, 1000) > 0);
+        const int ready = poll(&pfd, 1, 100);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        FUZZ_CHECK(ready >= 0);
+        if (ready == 0)
+            continue;
         ssize_t n = recv(fd, data, size, 0);
+        if (n < 0 && errno == EINTR)
+            continue;
         FUZZ_CHECK(n > 0);
         data += n;
         size -= size_t(n);
     }
+}
+
+// The signal that interrupts the device's socket calls.
+const int INTERRUPT = SIGRTMIN + 3;
+
+void onInterrupt(int) {}
+
+// The player runs with signal handlers of the libraries it uses, and a
+// signal can land in any blocking socket call of the link. A timer sends
+// one to the fuzzing thread every 200 microseconds, with a handler that
+// does not restart calls, so that every call the device makes must cope
+// with being interrupted.
+void startInterrupts()
+{
+    struct sigaction action{};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0; // no SA_RESTART
+    FUZZ_CHECK(sigaction(INTERRUPT, &action, nullptr) == 0);
+
+    sigevent event{};
+    event.sigev_notify = SIGEV_SIGNAL;
+    event.sigev_signo = INTERRUPT;
+    timer_t timer;
+    FUZZ_CHECK(timer_create(CLOCK_MONOTONIC, &event, &timer) == 0);
+    itimerspec period{};
+    period.it_interval.tv_nsec = 200000;
+    period.it_value.tv_nsec = 200000;
+    FUZZ_CHECK(timer_settime(timer, 0, &period, nullptr) == 0);
 }
 
 // The editor's end of the link: a listener on an ephemeral loopback port,
@@ -96,7 +139,13 @@ public:
         socklen_t len = sizeof(addr);
         FUZZ_CHECK(getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len) == 0);
         boundPort = ntohs(addr.sin_port);
+        // The editor's thread is no target of the interrupting signal.
+        sigset_t blocked, previous;
+        sigemptyset(&blocked);
+        sigaddset(&blocked, INTERRUPT);
+        pthread_sigmask(SIG_BLOCK, &blocked, &previous);
         std::thread(&Editor::serve, this).detach();
+        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     }
 
     unsigned short port() const { return boundPort; }
@@ -124,9 +173,22 @@ private:
             // acknowledgement of the one before.
             int one = 1;
             setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
+            // A device that does not greet is dropped; its own side reports
+            // the failed connect.
             uint8_t got[sizeof(greeting) - 1];
-            recvAll(fd, got, sizeof(got));
-            FUZZ_CHECK(std::memcmp(got, greeting, sizeof(got)) == 0);
+            size_t have = 0;
+            while (have < sizeof(got)) {
+                ssize_t n = recv(fd, got + have, sizeof(got) - have, 0);
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n <= 0)
+                    break;
+                have += size_t(n);
+            }
+            if (have < sizeof(got) || std::memcmp(got, greeting, sizeof(got)) != 0) {
+                close(fd);
+                continue;
+            }
             sendAll(fd, reinterpret_cast<const uint8_t*>(reply), sizeof(reply) - 1);
             std::lock_guard<std::mutex> lock(mutex);
             accepted.push_back(fd);
@@ -335,6 +397,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
         FUZZ_CHECK(sync_track_path(device->base, TRACK_NAMES[t]) == base + (TRACK_FILES[t] + 4));
     sync_destroy_device(device);
     editor = new Editor();
+    startInterrupts();
     return 0;
 }
 

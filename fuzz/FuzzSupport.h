@@ -8,6 +8,7 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -26,7 +27,8 @@ using Bytes = std::vector<uint8_t>;
 // crash together with the input that caused it.
 [[noreturn]] inline void fail(const char* what, const char* file, int line)
 {
-    std::fprintf(stderr, "%s:%d: check failed: %s\n", file, line, what);
+    const int error = errno;
+    std::fprintf(stderr, "%s:%d: check failed: %s (errno %d: %s)\n", file, line, what, error, std::strerror(error));
     std::fflush(stderr);
     std::abort();
 }

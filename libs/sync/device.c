@@ -416,6 +416,41 @@ static int recv_greeting(sync_socket s)
 	return 0;
 }
 
+/* Connects the socket to the address. A signal that interrupts a blocking
+ * connect does not stop the attempt, which goes on in the background: it
+ * is waited for, not abandoned (which would leave the server holding a
+ * connection that never greets it). */
+static int socket_connect(sync_socket s, const struct sockaddr *addr, socklen_t len)
+{
+#ifdef _WIN32
+	return connect(s, addr, (int)len) == 0 ? 0 : -1;
+#else
+	struct pollfd pfd;
+	int err = 0;
+	socklen_t err_len = sizeof(err);
+
+	if (connect(s, addr, len) == 0)
+		return 0;
+	if (errno != EINTR)
+		return -1;
+
+	pfd.fd = s;
+	pfd.events = POLLOUT;
+	for (;;) {
+		int n;
+		pfd.revents = 0;
+		n = poll(&pfd, 1, -1);
+		if (n > 0)
+			break;
+		if (n < 0 && errno != EINTR)
+			return -1;
+	}
+	if (getsockopt(s, SOL_SOCKET, SO_ERROR, &err, &err_len) != 0 || err != 0)
+		return -1;
+	return 0;
+#endif
+}
+
 /* Returns whether the socket can be read without waiting. A closed
  * connection counts as readable. */
 static int socket_poll(sync_socket s)
@@ -478,7 +513,7 @@ static sync_socket server_connect(const char *host, unsigned short port)
 			setsockopt(s, SOL_SOCKET, SO_NOSIGPIPE, &one, sizeof(one));
 		}
 #endif
-		if (connect(s, a->ai_addr, (socklen_t)a->ai_addrlen) == 0 &&
+		if (socket_connect(s, a->ai_addr, (socklen_t)a->ai_addrlen) == 0 &&
 		    xsend(s, CLIENT_GREET, sizeof(CLIENT_GREET) - 1, SEND_FLAGS) == 0 &&
 		    recv_greeting(s) == 0) {
 			sock = s;
