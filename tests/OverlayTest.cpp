@@ -153,9 +153,10 @@ TEST(Overlay, ReleaseModeDrawsNoLog) {
     player.dir().write("configuration.json", basicConfiguration(true));
     ASSERT_TRUE(player.start());
     ASSERT_NE(player.waitForWindow(), 0u) << player.standardOutput();
-    // The log would be drawn in the very frame that first shows the picture.
+    // The log would be drawn in the very frame that first shows the picture;
+    // wait for the switch to full screen to have reached the top corner.
     const Image frame = player.waitForImage([&](const Image& image) {
-        return hasColour(image, image.width / 2, image.height / 2, picture);
+        return hasColour(image, image.width / 2, image.height / 2, picture) && hasColour(image, 0, 0, picture);
     });
     saveForViewing(frame, "overlay-release");
     ASSERT_TRUE(hasColour(frame, frame.width / 2, frame.height / 2, picture));
