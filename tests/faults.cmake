@@ -3,3 +3,4 @@
 tolvane_add_test(NAME EditorFaultTest SOURCES EditorFaultTest.cpp DISPLAY EDITOR_PORT LIBS tolvane_test_editor)
 tolvane_add_test(NAME SaveFaultTest SOURCES SaveFaultTest.cpp DISPLAY EDITOR_PORT LIBS tolvane_test_editor)
 tolvane_add_test(NAME SaveKillTest SOURCES SaveKillTest.cpp DISPLAY EDITOR_PORT LIBS tolvane_test_editor)
+tolvane_add_test(NAME StartupFaultTest SOURCES StartupFaultTest.cpp DISPLAY)
