@@ -21,8 +21,8 @@ namespace {
 
 constexpr int TRACK_COUNT = 200;
 constexpr int KEYS_PER_TRACK = 60;
-constexpr int ROUNDS = 4;
-constexpr int VERSIONS_PER_ROUND = 4;
+constexpr int ROUNDS = 3;
+constexpr int VERSIONS_PER_ROUND = 3;
 
 std::vector<std::string> trackNames() {
     std::vector<std::string> names;
