@@ -16,6 +16,7 @@
 #include <GLFW/glfw3.h>
 #include <lodepng.h>
 
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -34,6 +35,10 @@ TextureManager textureManager;
 GLFWwindow* window = nullptr;
 bool fullscreen = false;
 const char* const VERSION = "1.4";
+
+// The longest window side asked of the window system: X11 keeps window sizes
+// in 16 bits, and no graphics card draws a larger framebuffer.
+constexpr int MAX_WINDOW_SIDE = 32767;
 
 // Writes the window library's errors to standard output.
 void logError(int code, const char* description) {
@@ -177,6 +182,11 @@ int main(int argc, char** argv) {
         path = argv[1];
     }
     configurations.read(path);
+#ifdef SIGXFSZ
+    // A save beyond the file-size limit then fails like any failed write
+    // instead of killing the player with the edits it holds.
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
 
     const Common::Demo& demo = configurations.demo;
     const Common::Shaders& shaders = configurations.shaders;
@@ -197,6 +207,15 @@ int main(int argc, char** argv) {
 
     const std::string title = demo.group + " : " + demo.name;
     GLFWmonitor* monitor = demo.release ? glfwGetPrimaryMonitor() : nullptr;
+    // The window library reports a zero size itself but stops the program on
+    // a negative one, and passes sizes beyond the window system's on.
+    if (demo.width <= 0 || demo.height <= 0 || demo.width > MAX_WINDOW_SIDE || demo.height > MAX_WINDOW_SIDE) {
+        const std::string size = std::to_string(demo.width) + "x" + std::to_string(demo.height);
+        logError(GLFW_INVALID_VALUE, ("Invalid window size " + size).c_str());
+        std::printf("window creation failed");
+        glfwTerminate();
+        return -1;
+    }
     window = glfwCreateWindow(demo.width, demo.height, title.c_str(), monitor, nullptr);
     if (window == nullptr) {
         std::printf("window creation failed");
