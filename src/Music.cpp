@@ -247,6 +247,10 @@ struct Music::Device {
     bool open(int requestedFrequency) {
         SDL_LogSetOutputFunction(discardLog, nullptr);
         silenceSoundCardLibrary();
+        // The audio library would turn Ctrl+C and SIGTERM into a quit event
+        // that nothing here reads, leaving the player impossible to stop
+        // from its terminal; keep the default signal behaviour.
+        SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
         frequency = requestedFrequency;
         if (SDL_InitSubSystem(SDL_INIT_AUDIO) == 0) {
             if (openDevice()) return true;
