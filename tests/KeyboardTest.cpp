@@ -368,7 +368,16 @@ TEST(Keyboard, ReleaseModeIgnoresCFRAndS) {
     saveForViewing(later, "keyboard-release");
     ASSERT_TRUE(showsTime(later)) << "R rebuilt the shader";
     EXPECT_GT(shownTime(later), pressed + 1.5);
-    EXPECT_TRUE(isUniform(later)) << "the log is shown";
+    // The time shader's blue is everywhere: no black cell, no white glyph.
+    // (Its other channels change from frame to frame, and a software GL
+    // presents a frame in strips.)
+    bool logShown = false;
+    for (int y = 0; y < later.height && !logShown; ++y) {
+        for (int x = 0; x < later.width && !logShown; ++x) {
+            logShown = std::abs(later.at(x, y)[2] - 64) > 1;
+        }
+    }
+    EXPECT_FALSE(logShown) << "the log is shown";
     EXPECT_EQ(player.geometry().width, area.width);
     EXPECT_EQ(player.geometry().height, area.height);
     EXPECT_GT(tailPeak(sound), 0.4f) << "S silenced the music";
