@@ -184,6 +184,15 @@ long residentKilobytes(pid_t pid) {
     return -1;
 }
 
+// Under the address sanitizer freed memory is held back in quarantine, so
+// the resident size grows whether or not anything leaks; its leak check at
+// exit stands in for the measure there.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool RESIDENT_SIZE_TELLS_LEAKS = false;
+#else
+constexpr bool RESIDENT_SIZE_TELLS_LEAKS = true;
+#endif
+
 } // namespace
 
 TEST(Keyboard, EscapeClosesWithStatusZeroInBothModes) {
@@ -466,7 +475,9 @@ TEST(KeyboardSoak, DISABLED_TwoHundredRebuildsLeaveGlObjectsAndMemoryFlat) {
               << objects << ", VmRSS " << memoryAfterWarmUp << " kB -> " << memory << " kB\n";
     EXPECT_EQ(objects, objectsAfterWarmUp);
     EXPECT_EQ(objects, 3) << "a linked program and its two shaders";
-    EXPECT_LT(memory - memoryAfterWarmUp, 2048);
+    if (RESIDENT_SIZE_TELLS_LEAKS) {
+        EXPECT_LT(memory - memoryAfterWarmUp, 2048);
+    }
     shader.releaseGraphics();
     EXPECT_EQ(liveObjects(), 0);
 }
@@ -494,7 +505,9 @@ TEST(KeyboardSoak, DISABLED_TwoHundredRPressesLeaveThePlayerMemoryFlat) {
     const long memory = residentKilobytes(player.pid());
     std::cout << "[soak] player after 200 R presses: VmRSS " << memoryAfterWarmUp << " kB (press 40) -> " << memory
               << " kB (press 200)\n";
-    EXPECT_LT(memory - memoryAfterWarmUp, 4096);
+    if (RESIDENT_SIZE_TELLS_LEAKS) {
+        EXPECT_LT(memory - memoryAfterWarmUp, 4096);
+    }
 
     player.pressKey(XK_Escape);
     EXPECT_EQ(player.waitForExit(), 0);
