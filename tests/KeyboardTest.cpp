@@ -184,6 +184,15 @@ long residentKilobytes(pid_t pid) {
     return -1;
 }
 
+// Under the address sanitizer freed memory is held back in quarantine, so
+// the resident size grows whether or not anything leaks; its leak check at
+// exit stands in for the measure there.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool RESIDENT_SIZE_TELLS_LEAKS = false;
+#else
+constexpr bool RESIDENT_SIZE_TELLS_LEAKS = true;
+#endif
+
 } // namespace
 
 TEST(Keyboard, EscapeClosesWithStatusZeroInBothModes) {
@@ -311,7 +320,7 @@ TEST(Keyboard, RWithASyntaxErrorLogsItBlacksThePictureAndTheMusicPlaysOn) {
     ASSERT_TRUE(player.start());
     ASSERT_NE(player.waitForWindow(), 0u) << player.standardOutput();
     const Image before = player.waitForImage(
-        [](const Image& image) { return showsTime(image) && shownTime(image) > 0.3 && logLineCount(image, H) == 7; },
+        [](const Image& image) { return showsTime(image) && shownTime(image) > 1.0 && logLineCount(image, H) == 7; },
         30s);
     const auto startWall = std::chrono::steady_clock::now();
     ASSERT_TRUE(showsTime(before));
@@ -329,6 +338,7 @@ TEST(Keyboard, RWithASyntaxErrorLogsItBlacksThePictureAndTheMusicPlaysOn) {
     }
     EXPECT_TRUE(hasColour(broken, W / 2, H / 2, {0, 0, 0}));
     EXPECT_TRUE(hasColour(broken, W - 1, 0, {0, 0, 0}));
+    std::this_thread::sleep_for(1s);
 
     player.dir().write("shaders/fragment.glsl", TIME_FRAGMENT);
     player.pressKey(XK_r);
@@ -336,8 +346,10 @@ TEST(Keyboard, RWithASyntaxErrorLogsItBlacksThePictureAndTheMusicPlaysOn) {
     const double elapsed = secondsSince(startWall);
     ASSERT_TRUE(showsTime(fixed));
     EXPECT_EQ(logLineCount(fixed, H), 8) << "a rebuild that succeeds writes nothing";
-    // The music went on through the broken build and the rebuilds.
-    EXPECT_NEAR(shownTime(fixed) - startTime, elapsed, 0.5);
+    // The music went on through the broken build and the rebuilds: neither
+    // paused (a second or more lost) nor started over (a second or more
+    // behind), give or take the age of the two frames.
+    EXPECT_NEAR(shownTime(fixed) - startTime, elapsed, 0.75);
     const double fixedTime = shownTime(fixed);
     EXPECT_TRUE(waitUntil([&] { return shownTime(player.capture()) > fixedTime + 0.2; }));
 
@@ -368,7 +380,16 @@ TEST(Keyboard, ReleaseModeIgnoresCFRAndS) {
     saveForViewing(later, "keyboard-release");
     ASSERT_TRUE(showsTime(later)) << "R rebuilt the shader";
     EXPECT_GT(shownTime(later), pressed + 1.5);
-    EXPECT_TRUE(isUniform(later)) << "the log is shown";
+    // The time shader's blue is everywhere: no black cell, no white glyph.
+    // (Its other channels change from frame to frame, and a software GL
+    // presents a frame in strips.)
+    bool logShown = false;
+    for (int y = 0; y < later.height && !logShown; ++y) {
+        for (int x = 0; x < later.width && !logShown; ++x) {
+            logShown = std::abs(later.at(x, y)[2] - 64) > 1;
+        }
+    }
+    EXPECT_FALSE(logShown) << "the log is shown";
     EXPECT_EQ(player.geometry().width, area.width);
     EXPECT_EQ(player.geometry().height, area.height);
     EXPECT_GT(tailPeak(sound), 0.4f) << "S silenced the music";
@@ -454,7 +475,9 @@ TEST(KeyboardSoak, DISABLED_TwoHundredRebuildsLeaveGlObjectsAndMemoryFlat) {
               << objects << ", VmRSS " << memoryAfterWarmUp << " kB -> " << memory << " kB\n";
     EXPECT_EQ(objects, objectsAfterWarmUp);
     EXPECT_EQ(objects, 3) << "a linked program and its two shaders";
-    EXPECT_LT(memory - memoryAfterWarmUp, 2048);
+    if (RESIDENT_SIZE_TELLS_LEAKS) {
+        EXPECT_LT(memory - memoryAfterWarmUp, 2048);
+    }
     shader.releaseGraphics();
     EXPECT_EQ(liveObjects(), 0);
 }
@@ -482,7 +505,9 @@ TEST(KeyboardSoak, DISABLED_TwoHundredRPressesLeaveThePlayerMemoryFlat) {
     const long memory = residentKilobytes(player.pid());
     std::cout << "[soak] player after 200 R presses: VmRSS " << memoryAfterWarmUp << " kB (press 40) -> " << memory
               << " kB (press 200)\n";
-    EXPECT_LT(memory - memoryAfterWarmUp, 4096);
+    if (RESIDENT_SIZE_TELLS_LEAKS) {
+        EXPECT_LT(memory - memoryAfterWarmUp, 4096);
+    }
 
     player.pressKey(XK_Escape);
     EXPECT_EQ(player.waitForExit(), 0);
