@@ -15,7 +15,6 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <link.h>
 #include <sstream>
 #include <sys/wait.h>
 #include <thread>
@@ -90,60 +89,6 @@ Window findWindowOf(Display* display, Window root, long pid) {
     return found;
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-// The GL driver the display's GL library loads, found next to the GL
-// library this process links; empty when there is none there.
-std::string glDriverPath() {
-    std::string library;
-    dl_iterate_phdr(
-        [](dl_phdr_info* info, size_t, void* found) {
-            const std::string path = info->dlpi_name != nullptr ? info->dlpi_name : "";
-            if (path.find("/libGL.so") != std::string::npos || path.find("/libGLX.so") != std::string::npos) {
-                *static_cast<std::string*>(found) = path;
-                return 1;
-            }
-            return 0;
-        },
-        &library);
-    if (library.empty()) {
-        return "";
-    }
-    std::error_code ignored;
-    const fs::path driver = fs::path(library).parent_path() / "dri" / "swrast_dri.so";
-    return fs::exists(driver, ignored) ? fs::canonical(driver, ignored).string() : "";
-}
-
-// In sanitized builds the player's leak check runs at exit, after closing the
-// display has unloaded the GL driver; the driver's own lifetime allocations
-// then come from an unknown module and no suppression can name them. A
-// preloaded driver stays mapped to the end. The sanitizer's check that its
-// runtime comes first among the libraries has to allow for the preload.
-void keepGlDriverMapped(std::vector<std::string>& environment) {
-    const std::string driver = glDriverPath();
-    if (driver.empty()) {
-        return;
-    }
-    bool preloadSet = false;
-    bool optionsSet = false;
-    for (std::string& entry : environment) {
-        if (entry.rfind("LD_PRELOAD=", 0) == 0) {
-            entry += ":" + driver;
-            preloadSet = true;
-        } else if (entry.rfind("ASAN_OPTIONS=", 0) == 0) {
-            entry += ":verify_asan_link_order=0";
-            optionsSet = true;
-        }
-    }
-    if (!preloadSet) {
-        environment.push_back("LD_PRELOAD=" + driver);
-    }
-    if (!optionsSet) {
-        environment.push_back("ASAN_OPTIONS=verify_asan_link_order=0");
-    }
-}
-#else
-void keepGlDriverMapped(std::vector<std::string>&) {}
-#endif
 
 } // namespace
 
@@ -271,7 +216,6 @@ bool Player::start(const std::vector<std::string>& arguments, const std::map<std
     for (const auto& [key, value] : environment) {
         environmentTexts.push_back(key + "=" + value);
     }
-    keepGlDriverMapped(environmentTexts);
     std::vector<char*> argv;
     for (std::string& text : argumentTexts) {
         argv.push_back(text.data());
