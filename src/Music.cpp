@@ -612,7 +612,19 @@ struct Music::Stream {
                 std::memset(out, 0, static_cast<size_t>(frames) * kOutputChannels * sizeof(float));
                 reachedEnd = decoderDone && taken == available && clockAt(now) >= clockLimit.load(std::memory_order_relaxed);
             } else {
-                const uint64_t taken = std::min<uint64_t>(available, static_cast<uint64_t>(frames));
+                uint64_t taken = std::min<uint64_t>(available, static_cast<uint64_t>(frames));
+                if (taken < std::min<uint64_t>(frames, ringFrames) && !decoderDone) {
+                    // The decoder is behind (just after a seek or resume, or
+                    // starved of time): part of the tune and then silence
+                    // would cut a gap into it while the clock runs on. Play
+                    // silence instead and hold the clock until a whole
+                    // buffer is ready; the tune then goes on without a gap.
+                    taken = 0;
+                    if (!armed) {
+                        armed = true;
+                        setClock(clockAt(now), now, 0.0);
+                    }
+                }
                 for (uint64_t i = 0; i < taken;) {
                     const uint64_t at = (readIndex + i) % ringFrames;
                     const uint64_t run = std::min(taken - i, ringFrames - at);
