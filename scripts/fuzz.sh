@@ -63,20 +63,22 @@ for target in "${targets[@]}"; do
     [ -f "$root/fuzz/$target.dict" ] && options+=("-dict=$root/fuzz/$target.dict")
 
     echo "== fuzz $target for ${seconds}s"
+    touch "$run/started"
     status=0
     "$binary" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
         -print_final_stats=1 -artifact_prefix="$run/artifacts/" "${options[@]}" \
         "$run/corpus" "$seeds" >"$run/log" 2>&1 || status=$?
 
-    execs=$(stat number_of_executed_units "$run/log")
-    rate=$(stat average_exec_per_sec "$run/log")
-    corpus=$(grep -o 'corp: [0-9]*/[0-9A-Za-z]*' "$run/log" | tail -n 1 | cut -c7-)
+    # (A run that crashes early has no statistics.)
+    execs=$(stat number_of_executed_units "$run/log" || true)
+    rate=$(stat average_exec_per_sec "$run/log" || true)
+    corpus=$( (grep -o 'corp: [0-9]*/[0-9A-Za-z]*' "$run/log" || true) | tail -n 1 | cut -c7-)
     if [ $status -ne 0 ]; then
         failed+=("$target")
         # The diagnostic the link prints for unknown commands is expected.
-        grep -v '^unknown cmd: ' "$run/log" | tail -n 60
-        for input in "$run"/artifacts/*; do
-            [ -e "$input" ] && echo "replay: $binary $input"
+        (grep -v '^unknown cmd: ' "$run/log" || true) | tail -n 60
+        find "$run/artifacts" -type f -newer "$run/started" | while read -r input; do
+            echo "replay: $binary $input"
         done
         summary+=("$(printf '%-15s %10s execs %7s exec/s %14s corpus  FAILED (%d)' \
             "$target" "${execs:-?}" "${rate:-?}" "${corpus:-?}" "$status")")
