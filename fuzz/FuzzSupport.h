@@ -27,8 +27,9 @@ using Bytes = std::vector<uint8_t>;
 // crash together with the input that caused it.
 [[noreturn]] inline void fail(const char* what, const char* file, int line)
 {
-    const int error = errno;
-    std::fprintf(stderr, "%s:%d: check failed: %s (errno %d: %s)\n", file, line, what, error, std::strerror(error));
+    const int error = errno; // of the last failed call, which may be unrelated
+    std::fprintf(stderr, "%s:%d: check failed: %s (last errno %d: %s)\n", file, line, what, error,
+                 std::strerror(error));
     std::fflush(stderr);
     std::abort();
 }
