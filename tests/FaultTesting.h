@@ -113,31 +113,6 @@ inline double timeIn(const Image& image) {
     return std::round(coarse - fine) + fine;
 }
 
-// A track file built byte by byte: the key count, then row, value and type
-// of each key, little-endian.
-struct Key {
-    int32_t row;
-    float value;
-    uint8_t type;
-};
-
-inline std::string trackFile(const std::vector<Key>& keys) {
-    std::string bytes;
-    const auto put32 = [&](uint32_t word) {
-        for (int shift = 0; shift < 32; shift += 8) {
-            bytes.push_back(static_cast<char>((word >> shift) & 0xFF));
-        }
-    };
-    put32(static_cast<uint32_t>(keys.size()));
-    for (const Key& key : keys) {
-        uint32_t bits = 0;
-        std::memcpy(&bits, &key.value, sizeof bits);
-        put32(static_cast<uint32_t>(key.row));
-        put32(bits);
-        bytes.push_back(static_cast<char>(key.type));
-    }
-    return bytes;
-}
 
 // The SET_KEY messages that give the track every key, in one buffer.
 inline TestEditor::Bytes setKeys(uint32_t track, const std::vector<Key>& keys) {

@@ -461,6 +461,24 @@ std::string Player::standardOutput() const { return readWholeFile(logDir.file("s
 
 std::string Player::standardError() const { return readWholeFile(logDir.file("stderr")); }
 
+std::string trackFile(const std::vector<Key>& keys) {
+    std::string bytes;
+    const auto put32 = [&](uint32_t word) {
+        for (int shift = 0; shift < 32; shift += 8) {
+            bytes.push_back(static_cast<char>((word >> shift) & 0xFF));
+        }
+    };
+    put32(static_cast<uint32_t>(keys.size()));
+    for (const Key& key : keys) {
+        uint32_t bits = 0;
+        std::memcpy(&bits, &key.value, sizeof bits);
+        put32(static_cast<uint32_t>(key.row));
+        put32(bits);
+        bytes.push_back(static_cast<char>(key.type));
+    }
+    return bytes;
+}
+
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!condition()) {

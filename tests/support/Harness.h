@@ -151,6 +151,17 @@ private:
     std::vector<std::string> unsetNames;
 };
 
+// One key of a track file.
+struct Key {
+    int32_t row;
+    float value;
+    uint8_t type;
+};
+
+// The bytes of a track file holding keys: the key count, then row, value and
+// type of each key, little-endian.
+std::string trackFile(const std::vector<Key>& keys);
+
 // Polls condition until it holds or the time-out passes; returns its last value.
 bool waitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds timeout = std::chrono::seconds(10));
