@@ -2,7 +2,7 @@
 // drawing the full on-screen log each frame, and building the renderer.
 
 #include "Logger.h"
-#include "text/gltext_internal.h"
+#include "text/overlay_internal.h"
 
 #include <GLFW/glfw3.h>
 #include <benchmark/benchmark.h>

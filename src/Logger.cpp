@@ -1,6 +1,6 @@
 #include "Logger.h"
 
-#include "text/gltext.h"
+#include "text/overlay.h"
 
 #include <GLFW/glfw3.h>
 

@@ -132,16 +132,16 @@ void setIcon(const std::string& path) {
 
 // Writes the start-up banner to the log.
 void writeBanner() {
-    const auto glText = [](GLenum name) {
+    const auto glString = [](GLenum name) {
         const GLubyte* text = glGetString(name);
         return text != nullptr ? std::string(reinterpret_cast<const char*>(text)) : std::string();
     };
     const Common::Shaders& shaders = configurations.shaders;
     logger.write(Logger::INFO, std::string("tolvane version: ") + VERSION);
-    logger.write(Logger::INFO, "opengl vendor:   " + glText(GL_VENDOR));
-    logger.write(Logger::INFO, "opengl renderer  " + glText(GL_RENDERER));
-    logger.write(Logger::INFO, "opengl version:  " + glText(GL_VERSION));
-    logger.write(Logger::INFO, "shading version: " + glText(GL_SHADING_LANGUAGE_VERSION));
+    logger.write(Logger::INFO, "opengl vendor:   " + glString(GL_VENDOR));
+    logger.write(Logger::INFO, "opengl renderer  " + glString(GL_RENDERER));
+    logger.write(Logger::INFO, "opengl version:  " + glString(GL_VERSION));
+    logger.write(Logger::INFO, "shading version: " + glString(GL_SHADING_LANGUAGE_VERSION));
     logger.write(Logger::INFO, "context version  " + std::to_string(shaders.majorVersion) + "." +
                                    std::to_string(shaders.minorVersion));
     logger.write(Logger::INFO, "audio version:   " + std::to_string(Music::backendVersion()));

@@ -2,7 +2,7 @@
 
 #include "GlContext.h"
 #include "Logger.h"
-#include "text/gltext_internal.h"
+#include "text/overlay_internal.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // context and read back.
 
 #include "GlContext.h"
-#include "text/gltext_internal.h"
+#include "text/overlay_internal.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // packed pixels. Generated from tools/font/glyphs.txt; do not edit by hand.
 // Regenerate with: python3 tools/font/generate_font.py
 
-#include "gltext_internal.h"
+#include "overlay_internal.h"
 
 const char _gltFontGlyphCharacters[] =
     " abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.,!?-+/():;%&`*#=[]\"";

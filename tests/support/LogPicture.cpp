@@ -1,7 +1,7 @@
 #include "LogPicture.h"
 
 #include "GlContext.h"
-#include "text/gltext.h"
+#include "text/overlay.h"
 
 #include <algorithm>
 

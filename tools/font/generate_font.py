@@ -213,7 +213,7 @@ def render_source(rects, data):
     out.append("// packed pixels. Generated from tools/font/glyphs.txt; do not edit by hand.")
     out.append("// Regenerate with: python3 tools/font/generate_font.py")
     out.append("")
-    out.append("#include \"gltext_internal.h\"")
+    out.append("#include \"overlay_internal.h\"")
     out.append("")
     out.append("const char _gltFontGlyphCharacters[] =")
     out.append("    \"" + "".join(c_char(c) for c in CHARACTERS) + "\";")

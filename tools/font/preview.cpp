@@ -7,7 +7,7 @@
 // Run it under an X display, e.g. tests/support/with-display.sh.
 
 #include "Logger.h"
-#include "text/gltext.h"
+#include "text/overlay.h"
 
 #include <GLFW/glfw3.h>
 #include <lodepng.h>

@@ -1,11 +1,11 @@
-#ifndef TOLVANE_GLTEXT_INTERNAL_H
-#define TOLVANE_GLTEXT_INTERNAL_H
+#ifndef TOLVANE_TEXT_OVERLAY_INTERNAL_H
+#define TOLVANE_TEXT_OVERLAY_INTERNAL_H
 
 // Internals of the text overlay renderer: module state, the font tables and
 // the steps behind the public functions. For the renderer's own sources and
 // for tests that inspect the font and the geometry.
 
-#include "gltext.h"
+#include "overlay.h"
 
 #include <stdint.h>
 

@@ -1,7 +1,7 @@
 // Text overlay renderer: module state, font texture, text geometry and the
 // public drawing functions.
 
-#include "gltext_internal.h"
+#include "overlay_internal.h"
 
 #include <assert.h>
 #include <stdlib.h>

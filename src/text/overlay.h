@@ -1,5 +1,5 @@
-#ifndef TOLVANE_GLTEXT_H
-#define TOLVANE_GLTEXT_H
+#ifndef TOLVANE_TEXT_OVERLAY_H
+#define TOLVANE_TEXT_OVERLAY_H
 
 // Text overlay renderer: draws ASCII strings over the frame with a built-in
 // bitmap font 17 pixels high (white glyphs edged in black).
