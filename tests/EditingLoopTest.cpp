@@ -26,14 +26,6 @@ using Clock = std::chrono::steady_clock;
 const std::vector<std::string> SYNC_TRACKS = {"fade", "pos.x", "pos.y", "col.x", "col.y", "col.z"};
 enum TrackIndex : uint32_t { FADE, POS_X, POS_Y, COL_X, COL_Y, COL_Z };
 
-// Passes the quad corner on as a position from (0, 0) at the bottom left to
-// (1, 1) at the top right, whatever the window's size.
-const char* const VERTEX_SHADER = R"(#version 330 core
-layout(location = 0) in vec3 position;
-out vec2 place;
-void main() { place = position.xy * 0.5 + 0.5; gl_Position = vec4(position, 1.0); }
-)";
-
 // Top left: (fade, pos.x, pos.y). Top right: col. Bottom: the music time as
 // (time / 16, fract(time)).
 const char* const FRAGMENT_SHADER = R"(#version 330 core
@@ -73,7 +65,7 @@ std::string demoConfiguration(bool release) {
 
 // Writes the demo (shaders, a 30-second tune, configuration) into dir.
 bool writeDemo(TempDir& dir, bool release) {
-    dir.write("shaders/vertex.glsl", VERTEX_SHADER);
+    dir.write("shaders/vertex.glsl", placeVertexShader());
     dir.write("shaders/fragment.glsl", FRAGMENT_SHADER);
     dir.write("configuration.json", demoConfiguration(release));
     return writeTone(dir, "tone.wav", 30.0);

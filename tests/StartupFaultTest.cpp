@@ -19,12 +19,6 @@ using namespace Tolvane::Testing;
 
 namespace {
 
-const char* const VERTEX_SHADER = R"(#version 330 core
-layout(location = 0) in vec3 position;
-out vec2 place;
-void main() { place = position.xy * 0.5 + 0.5; gl_Position = vec4(position, 1.0); }
-)";
-
 // Left half: the good texture. Right half: the broken one, plus green 0.5.
 const char* const TEXTURE_SHADER = R"(#version 330 core
 uniform sampler2D good;
@@ -58,7 +52,7 @@ std::vector<uint8_t> redPng() {
 }
 
 void writeShaders(TempDir& dir, const std::string& fragment) {
-    dir.write("shaders/vertex.glsl", VERTEX_SHADER);
+    dir.write("shaders/vertex.glsl", placeVertexShader());
     dir.write("shaders/fragment.glsl", fragment);
 }
 

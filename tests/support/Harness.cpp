@@ -138,6 +138,13 @@ std::string passThroughVertexShader() {
            "void main() { gl_Position = vec4(position, 1.0); }\n";
 }
 
+std::string placeVertexShader() {
+    return "#version 330 core\n"
+           "layout(location = 0) in vec3 position;\n"
+           "out vec2 place;\n"
+           "void main() { place = position.xy * 0.5 + 0.5; gl_Position = vec4(position, 1.0); }\n";
+}
+
 std::string solidFragmentShader(float r, float g, float b) {
     std::ostringstream text;
     text << "#version 330 core\n"

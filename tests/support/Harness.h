@@ -64,6 +64,9 @@ private:
 // Shader sources for tests: a pass-through vertex shader (position at
 // location 0) and fragment shaders that paint one colour.
 std::string passThroughVertexShader();
+// A vertex shader that also hands the fragment shader "place", the position
+// from (0, 0) at the bottom left to (1, 1) at the top right.
+std::string placeVertexShader();
 std::string solidFragmentShader(float r, float g, float b);
 
 // Writes a sine tone of the given length below dir (sox; lame for a name
