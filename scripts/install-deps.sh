@@ -12,7 +12,9 @@ packages=(
     libglfw3-dev libglew-dev libjsoncpp-dev liblodepng-dev zlib1g-dev
     libgl1-mesa-dev libgl1-mesa-dri mesa-utils
     # audio output and decoding
-    libsdl2-dev libsndfile1-dev
+    libsdl2-dev libsndfile1-dev libmpg123-dev
+    # the editor's user interface
+    libimgui-dev
     # tests and benchmarks
     googletest libgtest-dev libbenchmark-dev
     # headless display, key injection, screenshots, a window manager for maximise
