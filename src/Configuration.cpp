@@ -1,5 +1,7 @@
 #include "Configuration.h"
 
+#include "Platform.h"
+
 #include <json/json.h>
 
 #include <exception>
@@ -145,7 +147,7 @@ Configuration::Configuration() {
 Configuration::~Configuration() = default;
 
 bool Configuration::read(const std::string& path) {
-    std::ifstream stream(path, std::ifstream::binary);
+    std::ifstream stream(Platform::filePath(path), std::ifstream::binary);
     if (!stream.is_open()) {
         return false;
     }

@@ -1,5 +1,7 @@
 #include "Helpers.h"
 
+#include "Platform.h"
+
 #include <GLFW/glfw3.h>
 
 #include <fstream>
@@ -8,7 +10,7 @@
 namespace Tolvane::Helpers {
 
 std::string readFile(std::string path) {
-    std::ifstream stream(path);
+    std::ifstream stream(Platform::filePath(path));
     return std::string(std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>());
 }
 

@@ -1,7 +1,11 @@
 #include "Music.h"
 
+#include "Platform.h"
+
 #include <SDL.h>
+#ifdef __linux__
 #include <dlfcn.h>
+#endif
 #include <sndfile.h>
 
 #include <algorithm>
@@ -66,7 +70,7 @@ bool isMpegFrameHeader(const unsigned char* h) {
 // decoder's own probe of an unknown file would report its failed attempts on
 // the standard error stream, so files that match nothing are refused here.
 bool hasAudioSignature(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(Platform::filePath(path), std::ios::binary);
     unsigned char h[4] = {};
     if (!in.read(reinterpret_cast<char*>(h), sizeof h)) return false;
     static const char* const signatures[] = {
@@ -78,6 +82,7 @@ bool hasAudioSignature(const std::string& path) {
     return isMpegFrameHeader(h);
 }
 
+#ifdef __linux__
 // Called by the sound card library instead of printing to standard error.
 void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
 
@@ -94,6 +99,10 @@ void silenceSoundCardLibrary() {
         if (setHandler) setHandler(quietAlsa);
     });
 }
+#else
+// Other systems' sound back ends do not write to standard error.
+void silenceSoundCardLibrary() {}
+#endif
 
 // Zeroth-order modified Bessel function of the first kind.
 double besselI0(double x) {
@@ -368,7 +377,7 @@ struct Music::Stream {
     // Opens the file and prepares the conversion to the device's format.
     bool open(const std::string& path, const Device& output) {
         if (!hasAudioSignature(path)) return false;
-        file = sf_open(path.c_str(), SFM_READ, &info);
+        file = Platform::openSoundFile(path, SFM_READ, &info);
         if (!file || info.channels <= 0) return false;
         if (info.samplerate < kLowestRate || info.samplerate > kHighestRate) return false;
         device = output.id;

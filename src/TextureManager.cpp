@@ -1,6 +1,7 @@
 #include "TextureManager.h"
 
 #include "DynamicTexture.h"
+#include "Platform.h"
 #include "StaticTexture.h"
 
 #include <lodepng.h>
@@ -16,7 +17,7 @@ void TextureManager::setTextures(std::vector<Common::Asset> assets) {
         if (asset.type == Common::STATIC_TEXTURE) {
             auto texture = std::make_unique<StaticTexture>();
             std::vector<unsigned char> file;
-            lodepng::load_file(file, asset.file);
+            Platform::readFile(asset.file, file);
             unsigned width = 0;
             unsigned height = 0;
             // A corrupt or hostile header can claim billions of pixels, for

@@ -8,6 +8,7 @@
 #include "Helpers.h"
 #include "Logger.h"
 #include "Music.h"
+#include "Platform.h"
 #include "Shader.h"
 #include "TextureManager.h"
 #include "sync.h"
@@ -117,10 +118,11 @@ int musicPlaying(void*) { return music.isPlaying() ? 1 : 0; }
 
 // Gives the window the PNG icon when the file decodes; otherwise keeps the default.
 void setIcon(const std::string& path) {
+    std::vector<unsigned char> file;
     std::vector<unsigned char> pixels;
     unsigned width = 0;
     unsigned height = 0;
-    if (lodepng::decode(pixels, width, height, path, LCT_RGBA, 8) != 0) {
+    if (!Platform::readFile(path, file) || lodepng::decode(pixels, width, height, file, LCT_RGBA, 8) != 0) {
         return;
     }
     GLFWimage icon;
@@ -178,8 +180,9 @@ void cleanUp() {
 
 int main(int argc, char** argv) {
     std::string path = "configuration.json";
-    if (argc > 1) {
-        path = argv[1];
+    const std::vector<std::string> arguments = Platform::arguments(argc, argv);
+    if (arguments.size() > 1) {
+        path = arguments[1];
     }
     configurations.read(path);
 #ifdef SIGXFSZ

@@ -3,6 +3,7 @@
 // writes every sample the player hands it to a file that the tests read back.
 
 #include "Music.h"
+#include "TempDir.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -164,15 +165,26 @@ std::vector<IndexRun> indexRuns(const std::vector<float>& played) {
 }
 
 void setEnv(const char* name, const std::string& value) {
+#ifdef _WIN32
+    _putenv_s(name, value.c_str());
+#else
     setenv(name, value.c_str(), 1);
+#endif
+}
+
+void unsetEnv(const char* name) {
+#ifdef _WIN32
+    _putenv_s(name, "");
+#else
+    unsetenv(name);
+#endif
 }
 
 class MusicTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/tolvane-music-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
+        dir = Tolvane::Testing::makeTempDirectory("tolvane-music-");
+        ASSERT_FALSE(dir.empty());
         const char* driver = std::getenv("SDL_AUDIODRIVER");
         savedDriver = driver ? driver : "";
     }
@@ -180,12 +192,12 @@ protected:
     void TearDown() override {
         music.cleanUp();
         if (savedDriver.empty()) {
-            unsetenv("SDL_AUDIODRIVER");
+            unsetEnv("SDL_AUDIODRIVER");
         } else {
             setEnv("SDL_AUDIODRIVER", savedDriver);
         }
-        unsetenv("SDL_DISKAUDIOFILE");
-        unsetenv("SDL_DISKAUDIODELAY");
+        unsetEnv("SDL_DISKAUDIOFILE");
+        unsetEnv("SDL_DISKAUDIODELAY");
         std::error_code ignored;
         fs::remove_all(dir, ignored);
     }

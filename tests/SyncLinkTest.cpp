@@ -2,15 +2,12 @@
 
 #include "SyncTesting.h"
 #include "TestEditor.h"
+#include "sockets.h"
 #include "sync.h"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <csignal>
 
 #include <chrono>
 #include <filesystem>
@@ -59,17 +56,19 @@ const sync_cb Player::callbacks = {
 // A port on which nothing listens.
 uint16_t closedPort()
 {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sync_socket_startup();
+    sync_socket fd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof(addr);
     bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
     getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    close(fd);
+    sync_socket_close(fd);
     return ntohs(addr.sin_port);
 }
 
+#ifdef __linux__
 int openDescriptors()
 {
     int count = 0;
@@ -79,6 +78,7 @@ int openDescriptors()
     }
     return count;
 }
+#endif
 
 Bytes concat(std::initializer_list<Bytes> parts)
 {
@@ -441,7 +441,9 @@ TEST_F(SyncLink, SaveCommandWritesTheTrackFiles)
 
 TEST_F(SyncLink, WritingToAVanishedEditorRaisesNoSignal)
 {
-    signal(SIGPIPE, SIG_DFL);
+#ifdef SIGPIPE
+    std::signal(SIGPIPE, SIG_DFL);
+#endif
     link();
     editor.closeConnection();
     ASSERT_TRUE(editor.waitForDisconnect());
@@ -454,6 +456,7 @@ TEST_F(SyncLink, WritingToAVanishedEditorRaisesNoSignal)
     EXPECT_EQ(device->link, SYNC_INVALID_SOCKET);
 }
 
+#ifdef __linux__
 TEST_F(SyncLink, NoSocketIsLeftOpenOnAnyPath)
 {
     uint16_t nowhere = closedPort();
@@ -485,5 +488,7 @@ TEST_F(SyncLink, NoSocketIsLeftOpenOnAnyPath)
 
     EXPECT_EQ(openDescriptors(), before);
 }
+
+#endif
 
 } // namespace

@@ -3,10 +3,15 @@
 // Helpers shared by the sync tests: a scratch working directory (track paths
 // are relative to it), raw track file bytes, and waiting on the editor link.
 
+#include "TempDir.h"
 #include "sync.h"
 
+#ifdef _WIN32
+#include <winsock2.h>
+#else
 #include <poll.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cstdint>
@@ -29,11 +34,7 @@ public:
     ScratchDir()
     {
         old = std::filesystem::current_path();
-        std::string pattern = (std::filesystem::temp_directory_path() / "tolvane-sync-XXXXXX").string();
-        std::vector<char> buffer(pattern.begin(), pattern.end());
-        buffer.push_back('\0');
-        if (mkdtemp(buffer.data()))
-            dir = buffer.data();
+        dir = makeTempDirectory("tolvane-sync-");
         if (!dir.empty())
             std::filesystem::current_path(dir);
     }
@@ -120,8 +121,13 @@ inline bool waitReadable(const sync_device* device, int timeoutMs = 5000)
 {
     if (device->link == SYNC_INVALID_SOCKET)
         return false;
+#ifdef _WIN32
+    WSAPOLLFD pfd{static_cast<SOCKET>(device->link), POLLIN, 0};
+    return WSAPoll(&pfd, 1, timeoutMs) > 0;
+#else
     pollfd pfd{device->link, POLLIN, 0};
     return poll(&pfd, 1, timeoutMs) > 0;
+#endif
 }
 
 } // namespace Tolvane::Testing

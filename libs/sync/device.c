@@ -228,11 +228,13 @@ static int flush_file(FILE *file)
 #endif
 }
 
-/* Moves the file from over the file to, atomically where the system can. */
+/* Moves the file from over the file to, atomically where the system can.
+ * On Windows the call returns only once the move is on the disk. (Track
+ * paths are plain ASCII, so the narrow call names them exactly.) */
 static int replace_file(const char *from, const char *to)
 {
 #ifdef _WIN32
-	return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) ? 0 : -1;
+	return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? 0 : -1;
 #else
 	return rename(from, to);
 #endif

@@ -101,37 +101,6 @@ bool Image::savePng(const std::string& path) const {
     return lodepng::encode(path, rgba, static_cast<unsigned>(width), static_cast<unsigned>(height)) == 0;
 }
 
-TempDir::TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "tolvane-test-XXXXXX").string();
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    if (mkdtemp(buffer.data()) != nullptr) {
-        root = buffer.data();
-    }
-}
-
-TempDir::~TempDir() {
-    if (!root.empty() && std::getenv("TOLVANE_KEEP_TEST_DIRS") == nullptr) {
-        std::error_code ignored;
-        fs::remove_all(root, ignored);
-    }
-}
-
-void TempDir::write(const std::string& relative, const std::string& bytes) const {
-    const fs::path target = fs::path(root) / relative;
-    fs::create_directories(target.parent_path());
-    std::ofstream stream(target, std::ios::binary | std::ios::trunc);
-    stream.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-void TempDir::write(const std::string& relative, const std::vector<uint8_t>& bytes) const {
-    write(relative, std::string(bytes.begin(), bytes.end()));
-}
-
-std::string TempDir::read(const std::string& relative) const { return readWholeFile(file(relative)); }
-
-bool TempDir::exists(const std::string& relative) const { return fs::exists(file(relative)); }
-
 std::string passThroughVertexShader() {
     return "#version 330 core\n"
            "layout(location = 0) in vec3 position;\n"

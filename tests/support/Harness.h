@@ -14,6 +14,8 @@
 #include <sys/types.h>
 #include <vector>
 
+#include "TempDir.h"
+
 struct _XDisplay;
 
 namespace Tolvane::Testing {
@@ -38,27 +40,6 @@ struct WindowGeometry {
     int y = 0;
     int width = 0;
     int height = 0;
-};
-
-// A temporary working directory, removed with everything in it on destruction
-// (unless TOLVANE_KEEP_TEST_DIRS is set in the environment).
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const std::string& path() const { return root; }
-    std::string file(const std::string& relative) const { return root + "/" + relative; }
-    // Writes bytes to a file below the directory, creating missing folders.
-    void write(const std::string& relative, const std::string& bytes) const;
-    void write(const std::string& relative, const std::vector<uint8_t>& bytes) const;
-    std::string read(const std::string& relative) const;
-    bool exists(const std::string& relative) const;
-
-private:
-    std::string root;
 };
 
 // Shader sources for tests: a pass-through vertex shader (position at

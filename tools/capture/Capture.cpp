@@ -162,6 +162,9 @@ int Capture::run(const CaptureOptions& options) {
 
     // Everything the capture writes, checked before the slow part starts.
     std::string ffmpeg;
+    if (video && *VideoEncoder::kUnavailable) {
+        return fail(kBadRequest, VideoEncoder::kUnavailable);
+    }
     if (video) {
         ffmpeg = VideoEncoder::findFfmpeg();
         if (ffmpeg.empty()) {

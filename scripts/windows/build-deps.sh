@@ -1,0 +1,109 @@
+#!/usr/bin/env bash
+# Cross-builds the libraries listed in deps.txt from their Debian source
+# packages into the prefix given as first argument (DLLs in bin/, import
+# libraries, headers and pkg-config files as usual). Called by
+# scripts/build-windows.sh, which keys the prefix by the packages' versions.
+#   build-deps.sh <prefix> <work folder>
+# A library once built leaves a stamp in the work folder: after a failure the
+# next run goes on from where it stopped.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+toolchain=$here/../../cmake/mingw-w64-x86_64.cmake
+prefix=$1
+work=$2
+jobs=${TOLVANE_JOBS:-$(nproc)}
+host=x86_64-w64-mingw32
+
+mkdir -p "$prefix" "$work"
+export TOLVANE_WINDOWS_PREFIX=$prefix
+export PKG_CONFIG_LIBDIR=$prefix/lib/pkgconfig:$prefix/share/pkgconfig
+export PKG_CONFIG_PATH=
+
+# Unpacks one source package (patches applied) and prints its folder.
+fetch() {
+    local package=$1
+    rm -rf "${work:?}/$package"
+    mkdir -p "$work/$package"
+    (cd "$work/$package" && apt-get source --only-source -qq "$package" >/dev/null 2>&1 ||
+        apt-get source --only-source "$package" >&2)
+    find "$work/$package" -mindepth 1 -maxdepth 1 -type d | head -n 1
+}
+
+cmake_build() {
+    local source=$1
+    shift
+    cmake -S "$source" -B "$source/_build" -G Ninja \
+        -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_INSTALL_PREFIX="$prefix" -DCMAKE_PREFIX_PATH="$prefix" \
+        -DBUILD_SHARED_LIBS=ON -DBUILD_TESTING=OFF "$@" >"$source/_configure.log" 2>&1 ||
+        { tail -n 40 "$source/_configure.log"; return 1; }
+    cmake --build "$source/_build" -j"$jobs" >"$source/_build.log" 2>&1 ||
+        { tail -n 40 "$source/_build.log"; return 1; }
+    cmake --install "$source/_build" >/dev/null
+}
+
+autotools_build() {
+    local source=$1
+    shift
+    (cd "$source" &&
+        ./configure --host=$host --prefix="$prefix" --enable-shared --disable-static \
+            CFLAGS="-O2" LDFLAGS="-static-libgcc" "$@" >_configure.log 2>&1 ||
+        { tail -n 40 _configure.log; exit 1; }
+        make -j"$jobs" >_build.log 2>&1 || { tail -n 40 _build.log; exit 1; }
+        make install >/dev/null)
+}
+
+build() {
+    local package=$1 source
+    source=$(fetch "$package")
+    echo "  $package: $(basename "$source")"
+    case $package in
+    zlib)
+        # Debian's source leaves out the Windows resource files its build
+        # wants for the DLL: a static library does without them.
+        mkdir -p "$prefix/lib" "$prefix/include" "$source/_build"
+        for c in adler32 compress crc32 deflate gzclose gzlib gzread gzwrite infback inffast \
+                 inflate inftrees trees uncompr zutil; do
+            $host-gcc-posix -O2 -c "$source/$c.c" -o "$source/_build/$c.o"
+        done
+        $host-ar rcs "$prefix/lib/libz.a" "$source"/_build/*.o
+        cp "$source/zlib.h" "$source/zconf.h" "$prefix/include/" ;;
+    libogg) cmake_build "$source" -DINSTALL_DOCS=OFF ;;
+    libvorbis)
+        # Its module-definition files have a LIBRARY line without a name, which
+        # the GNU linker refuses; it exports every symbol without them anyway.
+        sed -i 's|^\( *list(APPEND VORBIS.*_SOURCES \.\./win32/.*\.def)\)|#\1|' "$source/lib/CMakeLists.txt"
+        cmake_build "$source" ;;
+    flac) cmake_build "$source" -DBUILD_PROGRAMS=OFF -DBUILD_EXAMPLES=OFF -DBUILD_DOCS=OFF \
+        -DINSTALL_MANPAGES=OFF -DBUILD_CXXLIBS=OFF -DWITH_OGG=ON ;;
+    # (Its CMake build wants a file the release lacks.)
+    opus) autotools_build "$source" --disable-doc --disable-extra-programs ;;
+    mpg123) cmake_build "$source/ports/cmake" -DBUILD_PROGRAMS=OFF -DBUILD_LIBOUT123=OFF ;;
+    lame) autotools_build "$source" --disable-frontend --disable-gtktest --disable-decoder ;;
+    libsndfile) cmake_build "$source" -DBUILD_PROGRAMS=OFF -DBUILD_EXAMPLES=OFF \
+        -DBUILD_REGTEST=OFF -DENABLE_EXTERNAL_LIBS=ON -DENABLE_MPEG=ON \
+        -DINSTALL_PKGCONFIG_MODULE=ON -DINSTALL_MANPAGES=OFF ;;
+    libsdl2) cmake_build "$source" -DSDL_SHARED=ON -DSDL_STATIC=OFF -DSDL_TEST=OFF ;;
+    glfw3) cmake_build "$source" -DGLFW_BUILD_EXAMPLES=OFF -DGLFW_BUILD_TESTS=OFF \
+        -DGLFW_BUILD_DOCS=OFF ;;
+    glew) cmake_build "$source/build/cmake" -DBUILD_UTILS=OFF ;;
+    jsoncpp) cmake_build "$source" -DJSONCPP_WITH_TESTS=OFF -DJSONCPP_WITH_POST_BUILD_UNITTEST=OFF \
+        -DJSONCPP_WITH_CMAKE_PACKAGE=ON -DBUILD_STATIC_LIBS=OFF -DBUILD_OBJECT_LIBS=OFF ;;
+    lodepng)
+        # Upstream ships no build system for the library itself: one file.
+        mkdir -p "$prefix/bin" "$prefix/lib" "$prefix/include"
+        cp "$source/lodepng.cpp" "$source/_lodepng.cpp"
+        $host-g++-posix -O2 -shared -static-libgcc -static-libstdc++ -o "$prefix/bin/liblodepng.dll" \
+            -Wl,--out-implib,"$prefix/lib/liblodepng.dll.a" "$source/_lodepng.cpp"
+        cp "$source/lodepng.h" "$prefix/include/" ;;
+    googletest) cmake_build "$source" -DBUILD_SHARED_LIBS=OFF -DBUILD_GMOCK=OFF -Dgtest_disable_pthreads=OFF ;;
+    *) echo "build-deps.sh: no recipe for $package" >&2; return 1 ;;
+    esac
+}
+
+for package in $(grep -v '^#' "$here/deps.txt"); do
+    [ -f "$work/$package.built" ] && continue
+    build "$package"
+    rm -rf "${work:?}/$package"
+    touch "$work/$package.built"
+done

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Runs a Windows program under Wine with the cross-built libraries' DLLs on
+# its path: CTest's emulator for the cross build, and the Windows tests.
+#   wine-run.sh <library prefix> <program.exe> [arguments...]
+# WINEPREFIX defaults to a private one beside the library prefix, so that the
+# user's own Wine set-up is left alone.
+set -euo pipefail
+prefix=$(cd "$1" && pwd)
+shift
+export WINEPREFIX=${WINEPREFIX:-$(dirname "$prefix")/wineprefix}
+export WINEDEBUG=${WINEDEBUG:--all}
+# No .NET or browser engine: Wine would offer to download them at first start.
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+bin=$prefix/bin
+export WINEPATH="Z:${bin//\//\\}"
+wine=/usr/lib/wine/wine64
+[ -x "$wine" ] || wine=$(command -v wine64 || command -v wine)
+exec "$wine" "$@"
