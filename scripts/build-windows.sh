@@ -48,9 +48,9 @@ fi
 
 echo "== Windows libraries"
 # The key: every source package's version plus the recipe that builds them.
-versions=$(for p in $(grep -v '^#' scripts/windows/deps.txt); do
-    apt-get source --print-uris --only-source "$p" 2>/dev/null | grep -o "[^ ']*\.dsc" | head -n 1
-done)
+# (One apt-get call for all: each call reads the package lists anew.)
+versions=$(apt-get source --print-uris --only-source $(grep -v '^#' scripts/windows/deps.txt) |
+    awk '$2 ~ /\.dsc$/ { print $2 }' | sort)
 key=$( (echo "$versions"; cat scripts/windows/deps.txt scripts/windows/build-deps.sh \
         cmake/mingw-w64-x86_64.cmake; x86_64-w64-mingw32-g++-posix --version | head -n 1) |
       sha256sum | cut -c1-16)

@@ -87,7 +87,7 @@ build() {
     glfw3) cmake_build "$source" -DGLFW_BUILD_EXAMPLES=OFF -DGLFW_BUILD_TESTS=OFF \
         -DGLFW_BUILD_DOCS=OFF ;;
     glew) cmake_build "$source/build/cmake" -DBUILD_UTILS=OFF ;;
-    jsoncpp) cmake_build "$source" -DJSONCPP_WITH_TESTS=OFF -DJSONCPP_WITH_POST_BUILD_UNITTEST=OFF \
+    libjsoncpp) cmake_build "$source" -DJSONCPP_WITH_TESTS=OFF -DJSONCPP_WITH_POST_BUILD_UNITTEST=OFF \
         -DJSONCPP_WITH_CMAKE_PACKAGE=ON -DBUILD_STATIC_LIBS=OFF -DBUILD_OBJECT_LIBS=OFF ;;
     lodepng)
         # Upstream ships no build system for the library itself: one file.

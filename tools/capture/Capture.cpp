@@ -2,6 +2,7 @@
 
 #include "Configuration.h"
 #include "OffscreenRenderer.h"
+#include "Platform.h"
 #include "PngSequence.h"
 #include "ProgressBar.h"
 #include "TuneReader.h"
@@ -32,7 +33,7 @@ public:
     ~TemporaryFile() {
         if (!path.empty()) {
             std::error_code ignored;
-            fs::remove(path, ignored);
+            fs::remove(Platform::filePath(path), ignored);
         }
     }
     TemporaryFile(const TemporaryFile&) = delete;
@@ -47,13 +48,14 @@ private:
 // left as it is until the capture is ready to replace it.
 bool canWriteBeside(const std::string& path, std::string& error) {
     const std::string probe = path + ".tolvane-capture-" + std::to_string(getpid());
-    std::FILE* file = std::fopen(probe.c_str(), "wb");
+    std::FILE* file = Platform::openFile(probe, "wb");
     if (file == nullptr) {
         error = std::strerror(errno);
         return false;
     }
     std::fclose(file);
-    std::remove(probe.c_str());
+    std::error_code ignored;
+    fs::remove(Platform::filePath(probe), ignored);
     return true;
 }
 
@@ -134,7 +136,7 @@ int Capture::run(const CaptureOptions& options) {
     std::string why;
     if (!tune.open(configuration.tune.file, why)) {
         std::error_code code;
-        const std::string hint = fs::exists(configuration.tune.file, code)
+        const std::string hint = fs::exists(Platform::filePath(configuration.tune.file), code)
                                      ? ""
                                      : " (paths in the configuration are relative to the working directory)";
         return fail(kFailure, "cannot open the tune \"" + configuration.tune.file + "\": " + why + hint);
@@ -177,19 +179,20 @@ int Capture::run(const CaptureOptions& options) {
     std::unique_ptr<TemporaryFile> temporaryAudio;
     if (!options.outDir.empty()) {
         std::error_code code;
-        fs::create_directories(options.outDir, code);
+        const fs::path outPath = Platform::filePath(options.outDir);
+        fs::create_directories(outPath, code);
         const std::error_code created = code;
-        if (!fs::is_directory(options.outDir, code)) {
+        if (!fs::is_directory(outPath, code)) {
             return fail(kFailure, "cannot write to the output directory \"" + options.outDir + "\": " +
                                       (created ? created.message() : "it is not a directory"));
         }
-        outDir = fs::absolute(options.outDir).lexically_normal().string();
-        audioPath = (fs::path(outDir) / kAudioName).string();
+        outDir = fs::absolute(outPath).lexically_normal().u8string();
+        audioPath = (Platform::filePath(outDir) / kAudioName).u8string();
         if (!canWriteBeside(audioPath, why)) {
             return fail(kFailure, "cannot write to the output directory \"" + options.outDir + "\": " + why);
         }
     } else {
-        audioPath = (fs::temp_directory_path() / ("tolvane-capture-" + std::to_string(getpid()) + ".wav")).string();
+        audioPath = (fs::temp_directory_path() / ("tolvane-capture-" + std::to_string(getpid()) + ".wav")).u8string();
         temporaryAudio = std::make_unique<TemporaryFile>(audioPath);
     }
     if (video && !canWriteBeside(options.video, why)) {
@@ -238,7 +241,7 @@ int Capture::run(const CaptureOptions& options) {
         if (video) {
             // What ffmpeg left behind is no playable video.
             std::error_code ignored;
-            fs::remove(options.video, ignored);
+            fs::remove(Platform::filePath(options.video), ignored);
         }
         return fail(kFailure, sink->error());
     }
@@ -253,7 +256,7 @@ int Capture::run(const CaptureOptions& options) {
         // Frames of an earlier, longer capture would be taken for part of
         // this one by anything that reads the numbered files in order.
         std::error_code code;
-        if (fs::exists(fs::path(outDir) / PngSequence::frameName(count), code)) {
+        if (fs::exists(Platform::filePath(outDir) / PngSequence::frameName(count), code)) {
             warn(outDir + " still holds " + PngSequence::frameName(count) +
                  " and maybe more frames from an earlier capture: remove them before using these frames");
         }
