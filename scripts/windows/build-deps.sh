@@ -76,8 +76,10 @@ build() {
         cmake_build "$source" ;;
     flac) cmake_build "$source" -DBUILD_PROGRAMS=OFF -DBUILD_EXAMPLES=OFF -DBUILD_DOCS=OFF \
         -DINSTALL_MANPAGES=OFF -DBUILD_CXXLIBS=OFF -DWITH_OGG=ON ;;
-    # (Its CMake build wants a file the release lacks.)
-    opus) autotools_build "$source" --disable-doc --disable-extra-programs ;;
+    # (Its CMake build wants a file the release lacks; its hardening needs
+    # the stack protector's library, which the DLLs would have to carry.)
+    opus) autotools_build "$source" --disable-doc --disable-extra-programs --disable-hardening \
+        --disable-stack-protector ;;
     mpg123) cmake_build "$source/ports/cmake" -DBUILD_PROGRAMS=OFF -DBUILD_LIBOUT123=OFF ;;
     lame) autotools_build "$source" --disable-frontend --disable-gtktest --disable-decoder ;;
     libsndfile) cmake_build "$source" -DBUILD_PROGRAMS=OFF -DBUILD_EXAMPLES=OFF \
