@@ -9,6 +9,8 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 linux=${TOLVANE_LINUX_BUILD:-$root/build}
 jobs=$(nproc)
+# No sound card here: the players keep time on SDL's silent driver.
+export SDL_AUDIODRIVER=dummy
 
 started=$(date +%s)
 "$root/scripts/build-windows.sh"

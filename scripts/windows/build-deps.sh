@@ -76,10 +76,12 @@ build() {
         cmake_build "$source" ;;
     flac) cmake_build "$source" -DBUILD_PROGRAMS=OFF -DBUILD_EXAMPLES=OFF -DBUILD_DOCS=OFF \
         -DINSTALL_MANPAGES=OFF -DBUILD_CXXLIBS=OFF -DWITH_OGG=ON ;;
-    # (Its CMake build wants a file the release lacks; its hardening needs
-    # the stack protector's library, which the DLLs would have to carry.)
-    opus) autotools_build "$source" --disable-doc --disable-extra-programs --disable-hardening \
-        --disable-stack-protector ;;
+    # (Its CMake build wants a file the release lacks; its source
+    # fortification and stack protector need a library mingw-w64 would have
+    # to ship as one more DLL. A defined _FORTIFY_SOURCE keeps it from adding
+    # its own.)
+    opus) autotools_build "$source" --disable-doc --disable-extra-programs --disable-stack-protector \
+        CFLAGS="-O2 -D_FORTIFY_SOURCE=0" ;;
     mpg123) cmake_build "$source/ports/cmake" -DBUILD_PROGRAMS=OFF -DBUILD_LIBOUT123=OFF ;;
     lame) autotools_build "$source" --disable-frontend --disable-gtktest --disable-decoder ;;
     libsndfile) cmake_build "$source" -DBUILD_PROGRAMS=OFF -DBUILD_EXAMPLES=OFF \
@@ -89,6 +91,32 @@ build() {
     glfw3) cmake_build "$source" -DGLFW_BUILD_EXAMPLES=OFF -DGLFW_BUILD_TESTS=OFF \
         -DGLFW_BUILD_DOCS=OFF ;;
     glew) cmake_build "$source/build/cmake" -DBUILD_UTILS=OFF ;;
+    imgui)
+        # No build of its own for Windows: the core and the GLFW and OpenGL 3
+        # back ends the editor draws with, as a static library, with the
+        # rectangle packer and font rasteriser it bundles.
+        mkdir -p "$prefix/lib/pkgconfig" "$prefix/include/imgui/backends" "$source/_build"
+        for file in imgui imgui_draw imgui_tables imgui_widgets imgui_demo \
+                    backends/imgui_impl_glfw backends/imgui_impl_opengl3; do
+            $host-g++-posix -O2 -std=c++17 -I"$source" -I"$prefix/include" -c "$source/$file.cpp" \
+                -o "$source/_build/$(basename "$file").o"
+        done
+        $host-ar rcs "$prefix/lib/libimgui.a" "$source"/_build/*.o
+        cp "$source"/*.h "$prefix/include/imgui/"
+        cp "$source"/backends/imgui_impl_glfw.h "$source"/backends/imgui_impl_opengl3*.h \
+            "$prefix/include/imgui/backends/"
+        cat >"$prefix/lib/pkgconfig/imgui.pc" <<PC
+prefix=$prefix
+libdir=\${prefix}/lib
+includedir=\${prefix}/include/imgui
+
+Name: imgui
+Description: Dear ImGui with its GLFW and OpenGL 3 back ends
+Version: $(sed -n 's/^#define IMGUI_VERSION *"\(.*\)"/\1/p' "$source/imgui.h")
+Libs: -L\${libdir} -limgui -limm32
+Cflags: -I\${includedir}
+PC
+        ;;
     libjsoncpp) cmake_build "$source" -DJSONCPP_WITH_TESTS=OFF -DJSONCPP_WITH_POST_BUILD_UNITTEST=OFF \
         -DJSONCPP_WITH_CMAKE_PACKAGE=ON -DBUILD_STATIC_LIBS=OFF -DBUILD_OBJECT_LIBS=OFF ;;
     lodepng)
