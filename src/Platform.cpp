@@ -4,6 +4,10 @@
 #define ENABLE_SNDFILE_WINDOWS_PROTOTYPES 1
 #include <windows.h>
 #include <shellapi.h>
+#include <fcntl.h>
+#include <io.h>
+#else
+#include <fcntl.h>
 #endif
 
 #include <sndfile.h>
@@ -46,6 +50,14 @@ std::FILE* openFile(const std::string& path, const char* mode) {
     return _wfopen(widen(path).c_str(), widen(mode).c_str());
 #else
     return std::fopen(path.c_str(), mode);
+#endif
+}
+
+int openForReading(const std::string& path) {
+#ifdef _WIN32
+    return _wopen(widen(path).c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+#else
+    return open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
 #endif
 }
 

@@ -20,6 +20,12 @@ std::filesystem::path filePath(const std::string& path);
 // Opens the file at the UTF-8 path like std::fopen.
 std::FILE* openFile(const std::string& path, const char* mode);
 
+// Opens the file at the UTF-8 path for reading, as a file descriptor for the
+// C library's read, fstat and close; -1 with errno set on failure. Where
+// there are FIFOs it does not wait for a writer, and the descriptor is not
+// inherited by programs the process starts.
+int openForReading(const std::string& path);
+
 // Reads the whole file at the UTF-8 path into bytes. Returns false (bytes
 // empty) when it cannot be read.
 bool readFile(const std::string& path, std::vector<unsigned char>& bytes);
