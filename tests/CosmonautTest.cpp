@@ -48,7 +48,7 @@ class CosmonautTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(scratch.ok());
+        ASSERT_TRUE(scratch.enter());
         Playback::playing = 1;
         Playback::seekSeconds.clear();
         Playback::pauses.clear();
@@ -84,7 +84,7 @@ protected:
         cosmonaut.update(seconds);
     }
 
-    ScratchDir scratch;
+    TempDir scratch;
     std::unique_ptr<TestEditor> editor;
     Cosmonaut cosmonaut;
 };
@@ -274,9 +274,9 @@ TEST_F(CosmonautTest, ALostLinkIsRestoredWithinTheSameFrame)
 
 TEST_F(CosmonautTest, ReleaseModeReadsTrackFilesAndNeverConnects)
 {
-    writeFile("sync_fade.track", trackFileBytes({{0, 0.0f, KEY_LINEAR}, {16, 1.0f, KEY_STEP}}));
-    writeFile("sync_col.x.track", trackFileBytes({{0, 0.25f, KEY_STEP}}));
-    writeFile("sync_col.z.track", trackFileBytes({{0, 4.0f, KEY_RAMP}, {32, 0.0f, KEY_STEP}}));
+    scratch.write("sync_fade.track", trackFile({{0, 0.0f, KEY_LINEAR}, {16, 1.0f, KEY_STEP}}));
+    scratch.write("sync_col.x.track", trackFile({{0, 0.25f, KEY_STEP}}));
+    scratch.write("sync_col.z.track", trackFile({{0, 4.0f, KEY_RAMP}, {32, 0.0f, KEY_STEP}}));
     start(120.0, 8, false, {track(Common::FLOAT1, "fade"), track(Common::FLOAT3, "col")});
 
     for (int frame = 0; frame < 10; ++frame)

@@ -286,12 +286,12 @@ TEST(EditingLoop, SavedTrackFilesHoldTheKeysAndReleaseModePlaysThemWithoutALink)
     ASSERT_TRUE(editor.saveTracks());
 
     const std::map<std::string, std::string> files = {
-        {"sync_fade.track", trackFile({{0, 0.0f, 1}, {32, 1.0f, 0}, {64, 0.5f, 2}})},
-        {"sync_pos.x.track", trackFile({{0, 0.25f, 0}})},
-        {"sync_pos.y.track", trackFile({{16, 0.75f, 3}})},
-        {"sync_col.x.track", trackFile({{0, 0.2f, 0}})},
-        {"sync_col.y.track", trackFile({{0, 0.4f, 0}})},
-        {"sync_col.z.track", trackFile({{0, 0.6f, 1}, {100, -2.5f, 0}})},
+        {"sync_fade.track", trackFile({{0, 0.0f, KEY_LINEAR}, {32, 1.0f, KEY_STEP}, {64, 0.5f, KEY_SMOOTH}})},
+        {"sync_pos.x.track", trackFile({{0, 0.25f, KEY_STEP}})},
+        {"sync_pos.y.track", trackFile({{16, 0.75f, KEY_RAMP}})},
+        {"sync_col.x.track", trackFile({{0, 0.2f, KEY_STEP}})},
+        {"sync_col.y.track", trackFile({{0, 0.4f, KEY_STEP}})},
+        {"sync_col.z.track", trackFile({{0, 0.6f, KEY_LINEAR}, {100, -2.5f, KEY_STEP}})},
     };
     const auto allSaved = [&] {
         for (const auto& [name, bytes] : files) {

@@ -46,7 +46,7 @@ const std::vector<Fault>& faults() {
     static const std::vector<Fault> list = {
         {"closes in the middle of a key",
          [](TestEditor& editor, const TestEditor::Bytes& key) {
-             sendAll(editor, concat(key, prefix(TestEditor::encodeSetKey(1, 0, 0.9f, 0), 7)));
+             sendAll(editor, concat(key, prefix(TestEditor::encodeSetKey(1, 0, 0.9f, KEY_STEP), 7)));
              editor.closeConnection();
          },
          ""},
@@ -66,12 +66,12 @@ const std::vector<Fault>& faults() {
          ""},
         {"a key for the track just past the last",
          [](TestEditor& editor, const TestEditor::Bytes& key) {
-             sendAll(editor, concat(key, TestEditor::encodeSetKey(3, 0, 0.9f, 0)));
+             sendAll(editor, concat(key, TestEditor::encodeSetKey(3, 0, 0.9f, KEY_STEP)));
          },
          ""},
         {"a key for track 0xFFFFFFFF",
          [](TestEditor& editor, const TestEditor::Bytes& key) {
-             sendAll(editor, concat(key, TestEditor::encodeSetKey(0xFFFFFFFFu, 0, 0.9f, 0)));
+             sendAll(editor, concat(key, TestEditor::encodeSetKey(0xFFFFFFFFu, 0, 0.9f, KEY_STEP)));
          },
          ""},
         {"a deletion on a track out of range",
@@ -101,7 +101,7 @@ const std::vector<Fault>& faults() {
          "unknown cmd: 02\n"},
         {"the unknown command ff, then a valid key",
          [](TestEditor& editor, const TestEditor::Bytes& key) {
-             sendAll(editor, concat(concat(key, {0xFF}), TestEditor::encodeSetKey(1, 0, 0.9f, 0)));
+             sendAll(editor, concat(concat(key, {0xFF}), TestEditor::encodeSetKey(1, 0, 0.9f, KEY_STEP)));
          },
          "unknown cmd: ff\n"},
     };
@@ -134,7 +134,7 @@ TEST(EditorFaults, EachBrokenMessageDropsTheLinkKeepsTheKeysAndAGoodEditorIsServ
 
         // The fault arrives right behind a valid key, which is applied.
         const double red = round * 0.07;
-        fault.inject(editor, TestEditor::encodeSetKey(0, 0, static_cast<float>(red), 0));
+        fault.inject(editor, TestEditor::encodeSetKey(0, 0, static_cast<float>(red), KEY_STEP));
         diagnostics += fault.diagnostic;
 
         // The player drops the link and tries again (and is turned away).
