@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <memory>
 #include <string>
 #include <thread>
@@ -201,6 +202,21 @@ TEST_F(CosmonautTest, UnconfiguredNamesAndUnknownTypesHaveNoTracks)
     EXPECT_EQ(cosmonaut.getTrack("odd").values[0], 0.0);
     EXPECT_EQ(editor->trackRequests(), std::vector<std::string>{"fade"});
     EXPECT_TRUE(editor->connected());
+}
+
+TEST_F(CosmonautTest, NegativeAndUndefinedTimesGiveWholeRows)
+{
+    start(120.0, 8, true, {});
+    ASSERT_TRUE(editor->waitForClient());
+    cosmonaut.update(1.0);
+    ASSERT_TRUE(editor->waitForRowReport(16));
+    // -0.05 s is row -0.8, which lies on row -1, not on row 0.
+    cosmonaut.update(-0.05);
+    ASSERT_TRUE(editor->waitForRowReport(-1));
+    // A time that is not a number gives row 0.
+    cosmonaut.update(std::nan(""));
+    ASSERT_TRUE(editor->waitForRowReport(0));
+    EXPECT_EQ(editor->rowReports(), (std::vector<int32_t>{16, -1, 0}));
 }
 
 TEST_F(CosmonautTest, SeeksReachTheCallbacksWithTheRowRate)

@@ -190,6 +190,41 @@ void main() {
     EXPECT_EQ(context.pixel(56, 32), (Rgba{250, 255, 0, 255}));
 }
 
+TEST_F(TextureTest, SamplingRepeatsAndBlendsBetweenTexels) {
+    // Top row 0 and 200, bottom row 100 and 100.
+    TextureManager textures;
+    textures.setTextures({staticAsset("picture", writePng("picture.png", {0, 200, 100, 100}, 2, 2, LCT_GREY, 8))});
+    textures.initializeTextures();
+
+    Shader shader;
+    shader.initialize(64, 64);
+    // Left half: past the right edge, past the bottom edge, between the two
+    // top texels (magnified); right half: between them again, minified.
+    shader.setSources(R"(#version 330 core
+layout(location = 0) in vec3 position;
+void main() { gl_Position = vec4(position, 1.0); }
+)",
+                      R"(#version 330 core
+uniform sampler2D picture;
+out vec4 color;
+void main() {
+    float between = textureLod(picture, vec2(0.5, 0.25), gl_FragCoord.x < 32.0 ? 0.0 : 1.0).r;
+    color = vec4(texture(picture, vec2(1.25, 0.25)).r, texture(picture, vec2(0.25, 1.25)).r, between, 1.0);
+}
+)");
+    shader.initializeTextures({"picture"});
+    shader.setTextureManager(&textures);
+    ASSERT_FALSE(shader.initShader().error);
+    shader.render(0.0);
+
+    for (int x : {8, 56}) {
+        const Rgba pixel = context.pixel(x, 32);
+        EXPECT_EQ(pixel[0], 0) << "wraps horizontally";
+        EXPECT_EQ(pixel[1], 0) << "wraps vertically";
+        EXPECT_NEAR(pixel[2], 100, 1) << (x < 32 ? "magnified" : "minified") << " sample blends";
+    }
+}
+
 TEST_F(TextureTest, LaterAssetOfTheSameNameWins) {
     Common::Asset unknown = staticAsset("image", writePng("unknown.png", {9}, 1, 1, LCT_GREY, 8));
     unknown.type = Common::ASSET_TYPE_UNKNOWN;
