@@ -208,10 +208,3 @@ TEST(Configuration, EmptyShaderPathIsStoredEmpty) {
     EXPECT_EQ(c.shaders.vertex, "");
     EXPECT_EQ(c.shaders.fragment, "shaders/fragment.glsl");
 }
-
-TEST(Configuration, CopiesHandedToComponentsAreIndependent) {
-    const Configuration c = readText(R"({ "tracks": [ { "track": "fade", "type": "float1" } ] })");
-    std::vector<Common::Track> copy = c.tracks;
-    copy.clear();
-    EXPECT_EQ(c.tracks.size(), 1u);
-}

@@ -121,8 +121,8 @@ TEST(EditorFaults, EachBrokenMessageDropsTheLinkKeepsTheKeysAndAGoodEditorIsServ
     std::string diagnostics;
     double green = 0.4;
     double blue = 0.6;
-    EXPECT_TRUE(editor.setKey(1, 0, static_cast<float>(green), 0));
-    EXPECT_TRUE(editor.setKey(2, 0, static_cast<float>(blue), 0));
+    EXPECT_TRUE(editor.setKey(1, 0, static_cast<float>(green), KEY_STEP));
+    EXPECT_TRUE(editor.setKey(2, 0, static_cast<float>(blue), KEY_STEP));
 
     int round = 0;
     for (const Fault& fault : faults()) {
@@ -161,9 +161,9 @@ TEST(EditorFaults, EachBrokenMessageDropsTheLinkKeepsTheKeysAndAGoodEditorIsServ
         EXPECT_EQ(editor.trackRequests(), TRACKS);
         green = 0.1 + round * 0.05;
         blue = 0.9 - round * 0.05;
-        EXPECT_TRUE(editor.setKey(0, 0, 0.5f, 0));
-        EXPECT_TRUE(editor.setKey(1, 0, static_cast<float>(green), 0));
-        EXPECT_TRUE(editor.setKey(2, 0, static_cast<float>(blue), 0));
+        EXPECT_TRUE(editor.setKey(0, 0, 0.5f, KEY_STEP));
+        EXPECT_TRUE(editor.setKey(1, 0, static_cast<float>(green), KEY_STEP));
+        EXPECT_TRUE(editor.setKey(2, 0, static_cast<float>(blue), KEY_STEP));
         const Rgb fresh = expected(0.5, green, blue);
         const Image relinked = player.waitForImage([&](const Image& image) { return near(values(image), fresh); });
         EXPECT_TRUE(near(values(relinked), fresh)) << describe(values(relinked)) << " instead of " << describe(fresh);

@@ -74,6 +74,21 @@ TEST(PlayerMusic, ReleaseModeClosesItselfWhenTheTuneHasPlayedOut) {
     EXPECT_EQ(player.standardError(), "");
 }
 
+TEST(PlayerMusic, EditingModeOutlivesItsTune) {
+    Player player;
+    writeShaders(player.dir());
+    ASSERT_TRUE(writeTone(player.dir(), "tune.wav", 0.5));
+    player.dir().write("configuration.json",
+                       timeConfiguration(false, R"(, "music": { "file": "tune.wav", "frequency": 44100 })"));
+    ASSERT_TRUE(player.start());
+    ASSERT_NE(player.waitForWindow(), 0u) << player.standardOutput();
+    std::this_thread::sleep_for(2s);
+    EXPECT_TRUE(player.running()) << "the player is still there well after the tune";
+    EXPECT_TRUE(drawn(player.waitForImage(drawn))) << "and still draws";
+    player.requestClose();
+    EXPECT_EQ(player.waitForExit(), 0);
+}
+
 TEST(PlayerMusic, MissingTuneStillRendersWithTheTimeStandingAtZero) {
     Player player;
     writeShaders(player.dir());

@@ -221,7 +221,7 @@ TEST_F(SyncLink, ABadKeyTypeDropsTheLink)
 {
     sync_track* t = sync_get_track(device.get(), "a");
     link(1);
-    ASSERT_TRUE(editor.setKey(0, 1, 1.0f, 0));
+    ASSERT_TRUE(editor.setKey(0, 1, 1.0f, KEY_STEP));
     ASSERT_EQ(updateWhenArrived(0), 0);
     ASSERT_TRUE(editor.setKey(0, 1, 2.0f, 4));
     EXPECT_EQ(updateWhenArrived(0), -1);
@@ -236,7 +236,7 @@ TEST_F(SyncLink, ABadTrackIndexDropsTheLink)
 {
     sync_track* t = sync_get_track(device.get(), "a");
     link(1);
-    ASSERT_TRUE(editor.setKey(1, 1, 1.0f, 0));
+    ASSERT_TRUE(editor.setKey(1, 1, 1.0f, KEY_STEP));
     EXPECT_EQ(updateWhenArrived(0), -1);
     EXPECT_EQ(t->key_count, 0);
     EXPECT_TRUE(editor.waitForDisconnect());
@@ -268,7 +268,7 @@ TEST_F(SyncLink, AClosedConnectionIsNoticedAtTheNextUpdate)
 {
     sync_track* t = sync_get_track(device.get(), "a");
     link(1);
-    ASSERT_TRUE(editor.setKey(0, 3, 1.0f, 0));
+    ASSERT_TRUE(editor.setKey(0, 3, 1.0f, KEY_STEP));
     ASSERT_EQ(updateWhenArrived(0), 0);
     editor.closeConnection();
     EXPECT_EQ(updateWhenArrived(0), -1);
@@ -384,7 +384,7 @@ TEST_F(SyncLink, ReconnectingRequestsEveryTrackAgain)
     sync_track* a = sync_get_track(device.get(), "a");
     sync_get_track(device.get(), "b");
     link(2);
-    ASSERT_TRUE(editor.setKey(0, 0, 1.0f, 0));
+    ASSERT_TRUE(editor.setKey(0, 0, 1.0f, KEY_STEP));
     ASSERT_EQ(updateWhenArrived(0), 0);
     ASSERT_EQ(a->key_count, 1);
 
