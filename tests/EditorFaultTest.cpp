@@ -89,11 +89,11 @@ const std::vector<Fault>& faults() {
              sendAll(editor, concat(key, TestEditor::encodeSetKey(2, 0, 0.9f, 255)));
          },
          ""},
-        {"the unknown command 07",
+        {"the unknown command 06, the first past the known ones",
          [](TestEditor& editor, const TestEditor::Bytes& key) {
-             sendAll(editor, concat(key, {0x07, 0, 0, 0, 0, 0}));
+             sendAll(editor, concat(key, {0x06, 0, 0, 0, 0, 0}));
          },
-         "unknown cmd: 07\n"},
+         "unknown cmd: 06\n"},
         {"the player's own request code 02",
          [](TestEditor& editor, const TestEditor::Bytes& key) {
              sendAll(editor, concat(key, {0x02, 0, 0, 0, 3, 'r', 'e', 'd'}));
