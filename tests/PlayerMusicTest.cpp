@@ -38,6 +38,14 @@ void writeShaders(TempDir& dir) {
     dir.write("shaders/fragment.glsl", TIME_SHADER);
 }
 
+// The time demo with a tone of the given length as its tune.
+bool writeToneDemo(TempDir& dir, bool release, double seconds) {
+    writeShaders(dir);
+    dir.write("configuration.json",
+              timeConfiguration(release, R"(, "music": { "file": "tone.wav", "frequency": 44100 })"));
+    return writeTone(dir, "tone.wav", seconds);
+}
+
 bool drawn(const Image& image) { return !image.empty() && std::abs(image.at(0, 0)[1] - 128) <= 1; }
 
 double timeIn(const Image& image) { return image.at(image.width / 2, image.height / 2)[2] / 255.0 * 16.0; }
@@ -76,10 +84,7 @@ TEST(PlayerMusic, ReleaseModeClosesItselfWhenTheTuneHasPlayedOut) {
 
 TEST(PlayerMusic, EditingModeOutlivesItsTune) {
     Player player;
-    writeShaders(player.dir());
-    ASSERT_TRUE(writeTone(player.dir(), "tune.wav", 0.5));
-    player.dir().write("configuration.json",
-                       timeConfiguration(false, R"(, "music": { "file": "tune.wav", "frequency": 44100 })"));
+    ASSERT_TRUE(writeToneDemo(player.dir(), false, 0.5));
     ASSERT_TRUE(player.start());
     ASSERT_NE(player.waitForWindow(), 0u) << player.standardOutput();
     std::this_thread::sleep_for(2s);
@@ -120,10 +125,7 @@ TEST(PlayerMusic, MissingTuneStillRendersWithTheTimeStandingAtZero) {
 
 TEST(PlayerMusic, WithoutAnAudioDriverSettingThePlayerKeepsInStepAndQuiet) {
     Player player;
-    writeShaders(player.dir());
-    ASSERT_TRUE(writeTone(player.dir(), "tone.wav", 20.0));
-    player.dir().write("configuration.json",
-                       timeConfiguration(true, R"(, "music": { "file": "tone.wav", "frequency": 44100 })"));
+    ASSERT_TRUE(writeToneDemo(player.dir(), true, 20.0));
     // The audio back end picks its own driver; this machine has no sound
     // card, so none but its silent one can open.
     player.unsetEnvironment("SDL_AUDIODRIVER");

@@ -127,13 +127,8 @@ class ShaderTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(context.ok()) << "no OpenGL context";
-        directory = fs::temp_directory_path() /
-                    ("tolvane-shader-" + std::to_string(getpid()) + "-" +
-                     ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(directory);
+        ASSERT_TRUE(scratch.ok());
     }
-
-    void TearDown() override { fs::remove_all(directory); }
 
     // Writes a width x height PNG of one grey level and returns its asset.
     Common::Asset greyAsset(const std::string& name, unsigned char level, unsigned width = 1, unsigned height = 1) {
@@ -156,8 +151,20 @@ protected:
 
     std::array<uint8_t, 4> centre() const { return context.pixel(context.width() / 2, context.height() / 2); }
 
+    // Builds shader, which must fail with the given log, and draws a frame,
+    // which must be black.
+    void expectFailedBuild(Shader& shader, const std::string& log) {
+        const Logger::Message failed = shader.initShader();
+        EXPECT_TRUE(failed.error);
+        EXPECT_EQ(failed.text, log);
+        shader.render(0.0);
+        const std::array<uint8_t, 4> pixel = centre();
+        EXPECT_EQ(pixel, (std::array<uint8_t, 4>{0, 0, 0, 255}));
+    }
+
     Testing::GlContext context{64, 64};
-    fs::path directory;
+    Testing::TempDir scratch;
+    const fs::path directory{scratch.path()};
 };
 
 void expectColour(std::array<uint8_t, 4> pixel, int red, int green, int blue, int tolerance = 1) {
@@ -243,13 +250,12 @@ void main() { color = vec4(level, 0.0, 1.0, 1.0); }
 
 TEST_F(ShaderTest, TrackComponentsReachVectorUniformsInOrder) {
     // The sync driver in release mode reads the tracks from files.
-    Testing::TempDir tracks;
-    ASSERT_TRUE(tracks.enter());
+    ASSERT_TRUE(scratch.enter());
     const float values[] = {0.2f, 0.4f, 0.6f, 0.8f, 1.0f};
     const char* const files[] = {"sync_pos.x.track", "sync_pos.y.track", "sync_col.x.track", "sync_col.y.track",
                                  "sync_col.z.track"};
     for (int i = 0; i < 5; ++i) {
-        tracks.write(files[i], Testing::trackFile({{0, values[i], KEY_STEP}}));
+        scratch.write(files[i], Testing::trackFile({{0, values[i], KEY_STEP}}));
     }
     Cosmonaut cosmonaut;
     cosmonaut.initialize(120.0, 8);
@@ -361,24 +367,14 @@ TEST_F(ShaderTest, VertexCompileErrorReportsThatStageOnlyAndDrawsBlack) {
     // Both stages broken: the fragment stage is never compiled.
     shader.cleanShader();
     shader.setSources(BROKEN_VERTEX, BROKEN_FRAGMENT);
-    const Logger::Message failed = shader.initShader();
-    EXPECT_TRUE(failed.error);
-    EXPECT_EQ(failed.text, vertexLog);
-    EXPECT_EQ(failed.text.find("fragmentOnlyMistake"), std::string::npos);
-    shader.render(0.0);
-    expectColour(centre(), 0, 0, 0, 0);
-    EXPECT_EQ(centre()[3], 255);
+    expectFailedBuild(shader, vertexLog);
 }
 
 TEST_F(ShaderTest, FragmentCompileErrorReportsItsLogAndDrawsBlack) {
     const std::string fragmentLog = compileLog(GL_FRAGMENT_SHADER, BROKEN_FRAGMENT);
     Shader shader;
     prepare(shader, BROKEN_FRAGMENT);
-    const Logger::Message failed = shader.initShader();
-    EXPECT_TRUE(failed.error);
-    EXPECT_EQ(failed.text, fragmentLog);
-    shader.render(0.0);
-    expectColour(centre(), 0, 0, 0, 0);
+    expectFailedBuild(shader, fragmentLog);
 }
 
 TEST_F(ShaderTest, LinkErrorReportsTheProgramLogAndDrawsBlack) {
@@ -391,11 +387,7 @@ TEST_F(ShaderTest, LinkErrorReportsTheProgramLogAndDrawsBlack) {
 
     shader.cleanShader();
     shader.setSources(VERTEX, UNLINKABLE_FRAGMENT);
-    const Logger::Message failed = shader.initShader();
-    EXPECT_TRUE(failed.error);
-    EXPECT_EQ(failed.text, expected);
-    shader.render(0.0);
-    expectColour(centre(), 0, 0, 0, 0);
+    expectFailedBuild(shader, expected);
 }
 
 TEST_F(ShaderTest, MissingShaderFileGivesEmptySourceAndFailedCompile) {
@@ -403,11 +395,7 @@ TEST_F(ShaderTest, MissingShaderFileGivesEmptySourceAndFailedCompile) {
     EXPECT_EQ(missing, "");
     Shader shader;
     prepare(shader, RED, missing);
-    const Logger::Message failed = shader.initShader();
-    EXPECT_TRUE(failed.error);
-    EXPECT_EQ(failed.text, compileLog(GL_VERTEX_SHADER, ""));
-    shader.render(0.0);
-    expectColour(centre(), 0, 0, 0, 0);
+    expectFailedBuild(shader, compileLog(GL_VERTEX_SHADER, ""));
 }
 
 TEST_F(ShaderTest, ReadFileReturnsEveryByte) {

@@ -125,11 +125,8 @@ struct Options {
 // What was sent and seen, for the closing report.
 struct Tally {
     uint64_t sent = 0;
-    uint64_t keys = 0;
-    uint64_t deletions = 0;
-    uint64_t seeks = 0;
-    uint64_t pauses = 0;
-    uint64_t saves = 0;
+    uint64_t keys = 0, deletions = 0, seeks = 0, pauses = 0, saves = 0;
+    // Resident memory in KiB after the first minute, and at the last sample.
     long rssAtOneMinute = -1;
     long rss = -1;
 };
