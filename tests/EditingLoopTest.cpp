@@ -131,6 +131,18 @@ bool startEditing(Player& player) {
     return ::testing::AssertionSuccess();
 }
 
+// Writes the demo, starts it in editing mode beside editor and waits for
+// the link and every track request.
+::testing::AssertionResult startLinked(Player& player, TestEditor& editor) {
+    if (!editor.listening()) {
+        return ::testing::AssertionFailure() << "the editor port is taken";
+    }
+    if (!writeDemo(player.dir(), false) || !startEditing(player)) {
+        return ::testing::AssertionFailure() << "the player did not start: " << player.standardOutput();
+    }
+    return linkedWithEveryTrack(editor);
+}
+
 void sendStepKeys(TestEditor& editor, double fade, double posX, double posY, double colX, double colY,
                   double colZ) {
     const double values[] = {fade, posX, posY, colX, colY, colZ};
@@ -143,12 +155,8 @@ void sendStepKeys(TestEditor& editor, double fade, double posX, double posY, dou
 
 TEST(EditingLoop, LinkRequestsEveryTrackInOrderAndKeysShowInTheNextFrames) {
     TestEditor editor;
-    ASSERT_TRUE(editor.listening());
     Player player;
-    ASSERT_TRUE(writeDemo(player.dir(), false));
-    ASSERT_TRUE(startEditing(player)) << player.standardOutput();
-
-    ASSERT_TRUE(linkedWithEveryTrack(editor));
+    ASSERT_TRUE(startLinked(player, editor));
     EXPECT_EQ(editor.trackRequests(), SYNC_TRACKS) << "one request per sync track, in configuration order";
     EXPECT_EQ(editor.lastGreeting(), "hello, synctracker!");
 
@@ -184,11 +192,8 @@ TEST(EditingLoop, LinkRequestsEveryTrackInOrderAndKeysShowInTheNextFrames) {
 
 TEST(EditingLoop, SetRowSeeksTheMusicAndPauseStopsTimeAndRowReports) {
     TestEditor editor;
-    ASSERT_TRUE(editor.listening());
     Player player;
-    ASSERT_TRUE(writeDemo(player.dir(), false));
-    ASSERT_TRUE(startEditing(player)) << player.standardOutput();
-    ASSERT_TRUE(linkedWithEveryTrack(editor));
+    ASSERT_TRUE(startLinked(player, editor));
 
     // fade rises linearly from 0 at row 0 to 1 at row 200.
     EXPECT_TRUE(editor.setKey(FADE, 0, 0.0f, KEY_LINEAR));
@@ -264,11 +269,8 @@ TEST(EditingLoop, SetRowSeeksTheMusicAndPauseStopsTimeAndRowReports) {
 
 TEST(EditingLoop, SavedTrackFilesHoldTheKeysAndReleaseModePlaysThemWithoutALink) {
     TestEditor editor;
-    ASSERT_TRUE(editor.listening());
     Player editing;
-    ASSERT_TRUE(writeDemo(editing.dir(), false));
-    ASSERT_TRUE(startEditing(editing)) << editing.standardOutput();
-    ASSERT_TRUE(linkedWithEveryTrack(editor));
+    ASSERT_TRUE(startLinked(editing, editor));
 
     // fade: linear 0 -> 1 over rows 0..32 (two seconds), step 1 until 64,
     // then smooth to 0.5; a key at 48 is set and deleted again.
@@ -356,11 +358,8 @@ TEST(EditingLoop, SavedTrackFilesHoldTheKeysAndReleaseModePlaysThemWithoutALink)
 
 TEST(EditingLoop, LostEditorLeavesTheLastKeysAndTheReturningEditorGetsEveryRequestAgain) {
     auto editor = std::make_unique<TestEditor>();
-    ASSERT_TRUE(editor->listening());
     Player player;
-    ASSERT_TRUE(writeDemo(player.dir(), false));
-    ASSERT_TRUE(startEditing(player)) << player.standardOutput();
-    ASSERT_TRUE(linkedWithEveryTrack(*editor));
+    ASSERT_TRUE(startLinked(player, *editor));
 
     sendStepKeys(*editor, 0.5, 0.25, 0.75, 0.2, 0.4, 0.6);
     const auto keyed = [](const Image& image) {
