@@ -47,7 +47,6 @@ Cosmonaut::Cosmonaut() : linked(false), bpm(120.0), rowsPerBeat(8) {}
 
 Cosmonaut::~Cosmonaut() = default;
 
-// Sets the tempo and creates the sync device.
 void Cosmonaut::initialize(double bpm, int32_t rowsPerBeat)
 {
     linked = false;
@@ -62,7 +61,6 @@ void Cosmonaut::initialize(double bpm, int32_t rowsPerBeat)
     device = sync_create_device(TRACK_FILE_BASE);
 }
 
-// Links to the editor, and keeps trying to from now on.
 void Cosmonaut::connectPlayer(std::string host)
 {
     linked = true;
@@ -70,13 +68,11 @@ void Cosmonaut::connectPlayer(std::string host)
     sync_tcp_connect(device, this->host.c_str(), EDITOR_PORT);
 }
 
-// Keeps the playback callbacks the editor drives.
 void Cosmonaut::setFunctions(sync_cb* functions)
 {
     this->functions = functions;
 }
 
-// Creates the sync tracks of every configured track, in list order.
 void Cosmonaut::setTracks(std::vector<Common::Track> tracks)
 {
     static const char* const suffixes[] = {".x", ".y", ".z"};
@@ -92,8 +88,6 @@ void Cosmonaut::setTracks(std::vector<Common::Track> tracks)
     }
 }
 
-// Turns the music position into a row, services the editor link and samples
-// every configured track at that row.
 void Cosmonaut::update(double seconds)
 {
     float row = float(rowRate * seconds);
@@ -114,8 +108,6 @@ double Cosmonaut::getRowRate()
     return rowRate;
 }
 
-// The sampled state of a configured track; all zeros (type FLOAT1) for a
-// name that was never configured.
 Common::Gateway Cosmonaut::getTrack(std::string name)
 {
     auto found = gateways.find(name);
@@ -124,7 +116,6 @@ Common::Gateway Cosmonaut::getTrack(std::string name)
     return found->second;
 }
 
-// Closes the editor link and releases the tracks. Saves nothing.
 void Cosmonaut::cleanUp()
 {
     sync_destroy_device(device);

@@ -33,6 +33,16 @@ TEST(EntryPoint, EmptyVertexPathStopsWithItsMessageAndStatusOne) {
     EXPECT_EQ(player.standardError(), "");
 }
 
+TEST(EntryPoint, WithoutADisplayTheWindowLibraryFailsToStartWithStatus255) {
+    Player player;
+    writeShaders(player.dir());
+    player.dir().write("configuration.json", basicConfiguration(false));
+    player.unsetEnvironment("DISPLAY");
+    player.unsetEnvironment("WAYLAND_DISPLAY");
+    EXPECT_EQ(runToExit(player), 255);
+    EXPECT_EQ(player.standardOutput(), "glfwInit failed");
+}
+
 TEST(EntryPoint, DefaultContextVersionIsRefusedWithTheLibraryErrorThenOurs) {
     Player player;
     player.dir().write("configuration.json", R"({ "demo": { "release": false } })");

@@ -293,7 +293,7 @@ TEST(Keyboard, SSilencesTheMusicAndSAgainRestoresIt) {
     EXPECT_EQ(player.waitForExit(), 0);
 }
 
-TEST(Keyboard, RDrawsTheFragmentShaderAsItNowIsOnDisk) {
+TEST(Keyboard, RDrawsTheShadersAsTheyNowAreOnDisk) {
     constexpr int H = 240;
     Player player;
     writeSolidDemo(player.dir(), false, 320, H, solidFragmentShader(1.0f, 0.0f, 0.0f));
@@ -307,6 +307,15 @@ TEST(Keyboard, RDrawsTheFragmentShaderAsItNowIsOnDisk) {
     const Image frame = player.waitForImage([](const Image& image) { return hasColour(image, 160, 60, {0, 255, 0}); });
     EXPECT_TRUE(hasColour(frame, 160, 60, {0, 255, 0}));
     EXPECT_EQ(logLineCount(frame, H), 7) << "a rebuild that succeeds writes nothing";
+
+    // A vertex stage that halves the quad leaves the corners black.
+    player.dir().write("shaders/vertex.glsl", "#version 330 core\n"
+                                              "layout(location = 0) in vec3 position;\n"
+                                              "void main() { gl_Position = vec4(position * 0.5, 1.0); }\n");
+    player.pressKey(XK_r);
+    const Image halved = player.waitForImage([](const Image& image) { return hasColour(image, 10, 10, {0, 0, 0}); });
+    EXPECT_TRUE(hasColour(halved, 10, 10, {0, 0, 0}));
+    EXPECT_TRUE(hasColour(halved, 160, 120, {0, 255, 0}));
 
     player.pressKey(XK_Escape);
     EXPECT_EQ(player.waitForExit(), 0);

@@ -101,37 +101,6 @@ bool Image::savePng(const std::string& path) const {
     return lodepng::encode(path, rgba, static_cast<unsigned>(width), static_cast<unsigned>(height)) == 0;
 }
 
-TempDir::TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "tolvane-test-XXXXXX").string();
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    if (mkdtemp(buffer.data()) != nullptr) {
-        root = buffer.data();
-    }
-}
-
-TempDir::~TempDir() {
-    if (!root.empty() && std::getenv("TOLVANE_KEEP_TEST_DIRS") == nullptr) {
-        std::error_code ignored;
-        fs::remove_all(root, ignored);
-    }
-}
-
-void TempDir::write(const std::string& relative, const std::string& bytes) const {
-    const fs::path target = fs::path(root) / relative;
-    fs::create_directories(target.parent_path());
-    std::ofstream stream(target, std::ios::binary | std::ios::trunc);
-    stream.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-void TempDir::write(const std::string& relative, const std::vector<uint8_t>& bytes) const {
-    write(relative, std::string(bytes.begin(), bytes.end()));
-}
-
-std::string TempDir::read(const std::string& relative) const { return readWholeFile(file(relative)); }
-
-bool TempDir::exists(const std::string& relative) const { return fs::exists(file(relative)); }
-
 std::string passThroughVertexShader() {
     return "#version 330 core\n"
            "layout(location = 0) in vec3 position;\n"
@@ -467,24 +436,6 @@ int Player::waitForExit(std::chrono::milliseconds timeout) {
 std::string Player::standardOutput() const { return readWholeFile(logDir.file("stdout")); }
 
 std::string Player::standardError() const { return readWholeFile(logDir.file("stderr")); }
-
-std::string trackFile(const std::vector<Key>& keys) {
-    std::string bytes;
-    const auto put32 = [&](uint32_t word) {
-        for (int shift = 0; shift < 32; shift += 8) {
-            bytes.push_back(static_cast<char>((word >> shift) & 0xFF));
-        }
-    };
-    put32(static_cast<uint32_t>(keys.size()));
-    for (const Key& key : keys) {
-        uint32_t bits = 0;
-        std::memcpy(&bits, &key.value, sizeof bits);
-        put32(static_cast<uint32_t>(key.row));
-        put32(bits);
-        bytes.push_back(static_cast<char>(key.type));
-    }
-    return bytes;
-}
 
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;

@@ -5,6 +5,8 @@
 // pixels back, sends it real key events through XTest, closes it the way a
 // window's close control does, and collects its output and exit status.
 
+#include "TestFiles.h"
+
 #include <array>
 #include <chrono>
 #include <cstdint>
@@ -38,27 +40,6 @@ struct WindowGeometry {
     int y = 0;
     int width = 0;
     int height = 0;
-};
-
-// A temporary working directory, removed with everything in it on destruction
-// (unless TOLVANE_KEEP_TEST_DIRS is set in the environment).
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const std::string& path() const { return root; }
-    std::string file(const std::string& relative) const { return root + "/" + relative; }
-    // Writes bytes to a file below the directory, creating missing folders.
-    void write(const std::string& relative, const std::string& bytes) const;
-    void write(const std::string& relative, const std::vector<uint8_t>& bytes) const;
-    std::string read(const std::string& relative) const;
-    bool exists(const std::string& relative) const;
-
-private:
-    std::string root;
 };
 
 // Shader sources for tests: a pass-through vertex shader (position at
@@ -153,17 +134,6 @@ private:
     WindowId playerWindow = 0;
     std::vector<std::string> unsetNames;
 };
-
-// One key of a track file.
-struct Key {
-    int32_t row;
-    float value;
-    uint8_t type;
-};
-
-// The bytes of a track file holding keys: the key count, then row, value and
-// type of each key, little-endian.
-std::string trackFile(const std::vector<Key>& keys);
 
 // Polls condition until it holds or the time-out passes; returns its last value.
 bool waitUntil(const std::function<bool()>& condition,

@@ -61,6 +61,49 @@ bool parseRate(const std::string& text, int64_t& numerator, int64_t& denominator
            static_cast<double>(numerator) / static_cast<double>(denominator) <= 1000.0;
 }
 
+// Applies one option that takes a value; the error message when the value is
+// refused, else "".
+std::string applyOption(const std::string& argument, const std::string& value, CaptureOptions& options) {
+    if (argument == "--out") {
+        if (value.empty()) {
+            return "--out needs a directory";
+        }
+        options.outDir = value;
+    } else if (argument == "--video") {
+        if (value.empty()) {
+            return "--video needs a file name";
+        }
+        options.video = value;
+    } else if (argument == "--fps") {
+        if (!parseRate(value, options.fpsNumerator, options.fpsDenominator)) {
+            return "bad frame rate \"" + value +
+                   "\": give frames per second as a whole number (60) or a fraction (30000/1001), "
+                   "above 0 and at most 1000";
+        }
+    } else if (argument == "--size") {
+        int width = 0;
+        int height = 0;
+        if (!parseSize(value, width, height)) {
+            return "bad size \"" + value + "\": give WIDTHxHEIGHT in pixels, such as 1280x720, "
+                   "each from 1 to 65536";
+        }
+        options.width = width;
+        options.height = height;
+    } else if (argument == "--from" || argument == "--to") {
+        double seconds = 0.0;
+        if (!parseNumber(value, seconds) || seconds < 0.0) {
+            return "bad range: " + argument + " \"" + value +
+                   "\" is not a time in seconds from the start of the tune";
+        }
+        if (argument == "--from") {
+            options.from = seconds;
+        } else {
+            options.to = seconds;
+        }
+    }
+    return "";
+}
+
 } // namespace
 
 std::string formatSeconds(double seconds) {
@@ -124,43 +167,9 @@ ParsedArguments parseArguments(const std::vector<std::string>& arguments) {
             return fail(argument + " needs a value");
         }
         const std::string& value = arguments[++i];
-
-        if (argument == "--out") {
-            if (value.empty()) {
-                return fail("--out needs a directory");
-            }
-            options.outDir = value;
-        } else if (argument == "--video") {
-            if (value.empty()) {
-                return fail("--video needs a file name");
-            }
-            options.video = value;
-        } else if (argument == "--fps") {
-            if (!parseRate(value, options.fpsNumerator, options.fpsDenominator)) {
-                return fail("bad frame rate \"" + value +
-                            "\": give frames per second as a whole number (60) or a fraction (30000/1001), "
-                            "above 0 and at most 1000");
-            }
-        } else if (argument == "--size") {
-            int width = 0;
-            int height = 0;
-            if (!parseSize(value, width, height)) {
-                return fail("bad size \"" + value + "\": give WIDTHxHEIGHT in pixels, such as 1280x720, "
-                            "each from 1 to 65536");
-            }
-            options.width = width;
-            options.height = height;
-        } else if (argument == "--from" || argument == "--to") {
-            double seconds = 0.0;
-            if (!parseNumber(value, seconds) || seconds < 0.0) {
-                return fail("bad range: " + argument + " \"" + value +
-                            "\" is not a time in seconds from the start of the tune");
-            }
-            if (argument == "--from") {
-                options.from = seconds;
-            } else {
-                options.to = seconds;
-            }
+        const std::string error = applyOption(argument, value, options);
+        if (!error.empty()) {
+            return fail(error);
         }
     }
 
