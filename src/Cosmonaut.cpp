@@ -47,8 +47,7 @@ Cosmonaut::Cosmonaut() : linked(false), bpm(120.0), rowsPerBeat(8) {}
 
 Cosmonaut::~Cosmonaut() = default;
 
-// Sets the tempo and creates the sync device.
-void Cosmonaut::initialize(double bpm, int32_t rowsPerBeat)
+void Cosmonaut::initialize(double bpm, int32_t rowsPerBeat, const std::string& trackFolder)
 {
     linked = false;
     this->bpm = bpm;
@@ -60,6 +59,7 @@ void Cosmonaut::initialize(double bpm, int32_t rowsPerBeat)
         gateways.clear();
     }
     device = sync_create_device(TRACK_FILE_BASE);
+    sync_set_folder(device, trackFolder.c_str());
 }
 
 // Links to the editor, and keeps trying to from now on.

@@ -20,7 +20,9 @@ public:
     Cosmonaut();
     ~Cosmonaut();
 
-    void initialize(double bpm, int32_t rowsPerBeat);
+    // Sets the tempo and creates the sync device. The track files are found
+    // in trackFolder, or in the working directory when it is empty.
+    void initialize(double bpm, int32_t rowsPerBeat, const std::string& trackFolder = "");
     void connectPlayer(std::string host);
     void setFunctions(sync_cb* functions);
     void setTracks(std::vector<Common::Track> tracks);
