@@ -22,7 +22,7 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME tolvane)
 set(CPACK_PACKAGE_CONTACT "Tolvane developers <tolvane@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "real-time demo player driven by sync tracks")
-set(CPACK_PACKAGE_DESCRIPTION
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "Plays one tune and draws a full-screen fragment shader whose uniforms follow keyframed sync tracks, "
     "in step with the music; in editing mode it links to a sync tracker editor. Includes tolvane-capture, "
     "which renders a demo offscreen to frames or a video, and a bundled example demo.")
