@@ -21,8 +21,11 @@ namespace Tolvane {
 
 class ShaderWatcher {
 public:
-    // How long the watched files must stay quiet before a change is reported.
-    static constexpr std::chrono::milliseconds DEBOUNCE{80};
+    // How long the watched files must stay quiet before a change is
+    // reported. Saves of one burst come milliseconds apart; what is left of
+    // 100 ms covers the frame loop's next poll and the frame that shows the
+    // new program on a 60 Hz display.
+    static constexpr std::chrono::milliseconds DEBOUNCE{60};
 
     ShaderWatcher();
     ~ShaderWatcher();

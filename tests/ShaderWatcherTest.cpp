@@ -58,7 +58,7 @@ TEST(ShaderWatcher, ABurstOfSavesIsReportedOnceAndOtherFilesNotAtAll) {
     for (int i = 0; i < 5; ++i) {
         dir.write("shaders/fragment.glsl", "f" + std::to_string(i));
         saveByRename(dir, "shaders/vertex.glsl", "v" + std::to_string(i));
-        duringBurst += reportsWithin(watcher, 20ms);
+        duringBurst += reportsWithin(watcher, 10ms);
     }
     EXPECT_EQ(duringBurst, 0);
     EXPECT_EQ(reportsWithin(watcher, 300ms), 1);
