@@ -220,7 +220,7 @@ void cleanUp() {
 }
 
 // Undoes what openWindow has done so far: the one way out of its failures.
-void terminate() {
+void terminateWindow() {
     if (window != nullptr) {
         glfwDestroyWindow(window);
         window = nullptr;
@@ -236,7 +236,7 @@ bool openWindow() {
     const Common::Shaders& shaders = configurations.shaders;
     if (!glfwInit()) {
         std::printf("glfwInit failed");
-        terminate();
+        terminateWindow();
         return false;
     }
     glfwSetErrorCallback(logError);
@@ -257,7 +257,7 @@ bool openWindow() {
     }
     if (window == nullptr) {
         std::printf("window creation failed");
-        terminate();
+        terminateWindow();
         return false;
     }
 
@@ -274,7 +274,7 @@ bool openWindow() {
     const GLenum glewStatus = glewInit();
     if (glewStatus != GLEW_OK) {
         std::printf("glew error: %s", reinterpret_cast<const char*>(glewGetErrorString(glewStatus)));
-        terminate();
+        terminateWindow();
         return false;
     }
 
