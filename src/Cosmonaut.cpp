@@ -47,7 +47,7 @@ Cosmonaut::Cosmonaut() : linked(false), bpm(120.0), rowsPerBeat(8) {}
 
 Cosmonaut::~Cosmonaut() = default;
 
-void Cosmonaut::initialize(double bpm, int32_t rowsPerBeat)
+void Cosmonaut::initialize(double bpm, int32_t rowsPerBeat, const std::string& trackFolder)
 {
     linked = false;
     this->bpm = bpm;
@@ -59,6 +59,7 @@ void Cosmonaut::initialize(double bpm, int32_t rowsPerBeat)
         gateways.clear();
     }
     device = sync_create_device(TRACK_FILE_BASE);
+    sync_set_folder(device, trackFolder.c_str());
 }
 
 void Cosmonaut::connectPlayer(std::string host)

@@ -21,8 +21,10 @@ public:
     ~Cosmonaut();
 
     // Sets the tempo (row rate = bpm / 60 * rowsPerBeat) and creates the sync
-    // device afresh; a second call drops the tracks of the first.
-    void initialize(double bpm, int32_t rowsPerBeat);
+    // device afresh; a second call drops the tracks of the first. The track
+    // files are found in trackFolder, or in the working directory when it is
+    // empty.
+    void initialize(double bpm, int32_t rowsPerBeat, const std::string& trackFolder = "");
     // Links to the editor at host, port 1338, and keeps trying to from now on.
     void connectPlayer(std::string host);
     // Keeps the playback callbacks (pause, seek, is-playing) the editor drives.

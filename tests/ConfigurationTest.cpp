@@ -226,3 +226,17 @@ TEST(Configuration, EmptyShaderPathIsStoredEmpty) {
     EXPECT_EQ(c.shaders.vertex, "");
     EXPECT_EQ(c.shaders.fragment, "shaders/fragment.glsl");
 }
+
+TEST(Configuration, ResolvingAgainstAFolderPrefixesRelativeFilePathsOnly) {
+    Configuration c = readText(R"({ "demo": { "icon": "/abs/icon.png" }, "music": { "file": "../tune.ogg" },
+        "shaders": { "vertex": "" },
+        "assets": [ { "name": "a", "file": "pics/a.png", "type": "staticTexture" }, { "name": "b" } ] })");
+    c.resolvePaths("my demo/");
+    EXPECT_EQ(c.demo.icon, "/abs/icon.png");
+    EXPECT_EQ(c.tune.file, "my demo/../tune.ogg");
+    EXPECT_EQ(c.shaders.vertex, "") << "an empty path must still stop the player";
+    EXPECT_EQ(c.shaders.fragment, "my demo/shaders/fragment.glsl");
+    EXPECT_EQ(c.assets[0].file, "my demo/pics/a.png");
+    EXPECT_EQ(c.assets[1].file, "");
+    EXPECT_EQ(c.assets[0].name, "a") << "names are not paths";
+}

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <lodepng.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -387,7 +388,10 @@ TEST_F(ShaderTest, LinkErrorReportsTheProgramLogAndDrawsBlack) {
 
     shader.cleanShader();
     shader.setSources(VERTEX, UNLINKABLE_FRAGMENT);
+    shader.setSourcePaths("v.glsl", "f.glsl");
+    ::testing::internal::CaptureStderr();
     expectFailedBuild(shader, expected);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr().rfind("v.glsl + f.glsl: ", 0), 0u) << "a link error names both";
 }
 
 TEST_F(ShaderTest, MissingShaderFileGivesEmptySourceAndFailedCompile) {
@@ -449,6 +453,20 @@ TEST_F(ShaderTest, LongInfoLogIsCutTo1023Characters) {
     const Logger::Message failed = shader.initShader();
     EXPECT_TRUE(failed.error);
     EXPECT_EQ(failed.text, full.substr(0, 1023));
+
+    // Once the files are named, stderr has the whole log, line by line
+    // behind the failing file's path.
+    std::string expected;
+    for (size_t start = 0; start < full.size();) {
+        const size_t end = std::min(full.find('\n', start), full.size());
+        expected += "shaders/f.glsl: " + full.substr(start, end - start) + "\n";
+        start = end + 1;
+    }
+    shader.setSourcePaths("shaders/v.glsl", "shaders/f.glsl");
+    shader.cleanShader();
+    ::testing::internal::CaptureStderr();
+    EXPECT_TRUE(shader.initShader().error);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), expected);
 }
 
 TEST_F(ShaderTest, RebuildsLeakNoGlObjects) {

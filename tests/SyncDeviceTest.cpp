@@ -121,6 +121,28 @@ TEST_F(SyncDevice, SavedTracksLandInTheirEncodedFiles)
         EXPECT_EQ(fs::file_size(file), 13u) << file;
 }
 
+TEST_F(SyncDevice, AFolderTakenAsGivenHoldsTheTrackFiles)
+{
+    // Absolute, and named as the encoder would not name it.
+    fs::create_directories("my demo-1");
+    const std::string folder = fs::absolute("my demo-1").string() + "/";
+    Device d = makeDevice();
+    ASSERT_EQ(sync_set_folder(d.get(), folder.c_str()), 0);
+    ASSERT_EQ(sync_set_key(sync_get_track(d.get(), "scene/part 1"), {3, 1.0f, KEY_LINEAR}), 0);
+    ASSERT_EQ(sync_save_tracks(d.get()), 0);
+    EXPECT_EQ(scratch.entries(), (std::vector<std::string>{"my demo-1", "my demo-1/sync_scene",
+                                                           "my demo-1/sync_scene/part-201.track"}));
+
+    Device again = makeDevice();
+    ASSERT_EQ(sync_set_folder(again.get(), folder.c_str()), 0);
+    EXPECT_EQ(sync_get_track(again.get(), "scene/part 1")->key_count, 1);
+    // The empty folder is the working directory again.
+    writeFile("sync_here.track", trackFileBytes({{0, 2.0f, 0}}));
+    ASSERT_EQ(sync_set_folder(again.get(), ""), 0);
+    EXPECT_EQ(sync_get_track(again.get(), "here")->key_count, 1);
+    EXPECT_EQ(sync_set_folder(nullptr, "x"), -1);
+}
+
 TEST_F(SyncDevice, AskingTwiceReturnsTheSameTrackLoadedOnce)
 {
     scratch.write("sync_fade.track", trackFile({{0, 1.0f, KEY_STEP}}));
