@@ -13,10 +13,13 @@ target_include_directories(tolvane_editor_model PUBLIC ${CMAKE_CURRENT_SOURCE_DI
 target_link_libraries(tolvane_editor_model PUBLIC sync tolvane_editor_link PkgConfig::SNDFILE)
 
 pkg_check_modules(IMGUI REQUIRED IMPORTED_TARGET imgui)
-add_executable(tolvane-editor
-    ${CMAKE_CURRENT_SOURCE_DIR}/editor/EditorWindow.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/editor/main.cpp)
-target_include_directories(tolvane-editor PRIVATE /usr/include/imgui/backends)
+# The window on top of the model (a library too, for the drawing benchmark).
+add_library(tolvane_editor_ui STATIC ${CMAKE_CURRENT_SOURCE_DIR}/editor/EditorWindow.cpp)
+target_include_directories(tolvane_editor_ui PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/editor)
+target_include_directories(tolvane_editor_ui PRIVATE /usr/include/imgui/backends)
+target_link_libraries(tolvane_editor_ui PUBLIC tolvane_editor_model PkgConfig::IMGUI PkgConfig::GLFW OpenGL::GL ${CMAKE_DL_LIBS})
+
+add_executable(tolvane-editor ${CMAKE_CURRENT_SOURCE_DIR}/editor/main.cpp)
 target_compile_definitions(tolvane-editor PRIVATE TOLVANE_VERSION="${PROJECT_VERSION}")
 # tolvane_core: the configuration reader and the player's own track naming.
-target_link_libraries(tolvane-editor PRIVATE tolvane_editor_model tolvane_core PkgConfig::IMGUI PkgConfig::GLFW OpenGL::GL ${CMAKE_DL_LIBS})
+target_link_libraries(tolvane-editor PRIVATE tolvane_editor_ui tolvane_core)

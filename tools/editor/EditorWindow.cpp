@@ -150,13 +150,14 @@ void EditorWindow::run()
                 quit = true;
         }
         session.pump();
-        frame();
+        buildFrame();
+        present();
         keepRecovery();
         updateTitle();
     }
 }
 
-void EditorWindow::frame()
+void EditorWindow::buildFrame()
 {
     ImGui_ImplOpenGL3_NewFrame();
     ImGui_ImplGlfw_NewFrame();
@@ -186,6 +187,10 @@ void EditorWindow::frame()
         drawPrompt();
 
     ImGui::Render();
+}
+
+void EditorWindow::present()
+{
     int fbWidth = 0, fbHeight = 0;
     glfwGetFramebufferSize(window, &fbWidth, &fbHeight);
     glViewport(0, 0, fbWidth, fbHeight);

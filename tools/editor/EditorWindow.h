@@ -42,11 +42,16 @@ public:
     // Wakes run() from another thread (the link's, on news from the player).
     static void wake();
 
+    // One frame in two halves: the editor's own work (keys, then the draw
+    // lists of the whole window, walking only the visible rows) and the
+    // GL's (drawing them and swapping buffers). run() calls both.
+    void buildFrame();
+    void present();
+
 private:
     enum class Prompt { NONE, RESTORE, CLOSE };
     enum class CloseAnswer { SAVE, DISCARD, CANCEL };
 
-    void frame();
     void handleKeys();
     void handleTyping();
     void handlePrompt();
