@@ -30,7 +30,7 @@ namespace {
 
 constexpr float WAVE_WIDTH = 70.0f;
 constexpr float ROW_NUMBER_WIDTH = 44.0f;
-constexpr float COLUMN_WIDTH = 92.0f;
+constexpr float COLUMN_WIDTH = 84.0f;
 constexpr float CURVE_WIDTH = 190.0f;
 constexpr int PAGE_ROWS = 16;
 constexpr int BEATS_PER_BAR = 4;
@@ -68,9 +68,9 @@ const char* typeName(int type)
     return type >= 0 && type < KEY_TYPE_COUNT ? NAMES[type] : "?";
 }
 
-bool pressed(int key)
+EditorWindow* owner(GLFWwindow* window)
 {
-    return ImGui::IsKeyPressed(key, true);
+    return static_cast<EditorWindow*>(glfwGetWindowUserPointer(window));
 }
 
 bool typedChar(ImWchar c)
@@ -119,6 +119,14 @@ bool EditorWindow::open(std::string& error)
     }
     glfwMakeContextCurrent(window);
     glfwSwapInterval(1);
+    // Keys are queued as they come, not read as held-down state once a frame:
+    // a quick tap between two slow frames still counts, in order.
+    glfwSetWindowUserPointer(window, this);
+    glfwSetKeyCallback(window, [](GLFWwindow* w, int key, int, int action, int mods) {
+        if (action != GLFW_RELEASE)
+            owner(w)->inputs.push_back(Input{key, mods, 0});
+    });
+    glfwSetCharCallback(window, [](GLFWwindow* w, unsigned int c) { owner(w)->inputs.push_back(Input{0, 0, c}); });
 
     IMGUI_CHECKVERSION();
     ImGui::CreateContext();
@@ -164,12 +172,7 @@ void EditorWindow::buildFrame()
     ImGui::NewFrame();
     line = std::floor(ImGui::GetTextLineHeight()) + 4.0f;
 
-    if (prompt != Prompt::NONE)
-        handlePrompt();
-    else if (typing)
-        handleTyping();
-    else
-        handleKeys();
+    handleInput();
 
     ImGuiIO& io = ImGui::GetIO();
     float width = io.DisplaySize.x;
@@ -222,77 +225,97 @@ void EditorWindow::moveTo(int track, int row, bool extend)
     session.seek(doc.cursorRow());
 }
 
-void EditorWindow::handleKeys()
+void EditorWindow::handleInput()
 {
-    ImGuiIO& io = ImGui::GetIO();
-    bool shift = io.KeyShift;
-    bool ctrl = io.KeyCtrl;
-    int track = doc.cursorTrack();
-    int row = doc.cursorRow();
-
-    if (ctrl) {
-        if (pressed(GLFW_KEY_Z) && shift)
-            session.setMessage(doc.redo() ? "redone" : "nothing to redo");
-        else if (pressed(GLFW_KEY_Z))
-            session.setMessage(doc.undo() ? "undone" : "nothing to undo");
-        else if (pressed(GLFW_KEY_C))
-            doc.copy(doc.selectionOrCursor());
-        else if (pressed(GLFW_KEY_X))
-            doc.cut(doc.selectionOrCursor());
-        else if (pressed(GLFW_KEY_V))
-            session.setMessage(doc.paste(track, row) ? "pasted" : "the clipboard is empty");
-        else if (pressed(GLFW_KEY_S))
-            saveAll();
-        return;
-    }
-
-    if (pressed(GLFW_KEY_UP))
-        moveTo(track, row - 1, shift);
-    else if (pressed(GLFW_KEY_DOWN))
-        moveTo(track, row + 1, shift);
-    else if (pressed(GLFW_KEY_PAGE_UP))
-        moveTo(track, row - PAGE_ROWS, shift);
-    else if (pressed(GLFW_KEY_PAGE_DOWN))
-        moveTo(track, row + PAGE_ROWS, shift);
-    else if (pressed(GLFW_KEY_HOME))
-        moveTo(track, 0, shift);
-    else if (pressed(GLFW_KEY_END))
-        moveTo(track, doc.lastKeyRow(), shift);
-    else if (pressed(GLFW_KEY_LEFT))
-        moveTo(track - 1, row, shift);
-    else if (pressed(GLFW_KEY_RIGHT))
-        moveTo(track + 1, row, shift);
-    else if (doc.trackCount() == 0)
-        return;
-    else if (pressed(GLFW_KEY_I))
-        doc.cycleInterpolation(track, row);
-    else if (pressed(GLFW_KEY_DELETE))
-        doc.deleteKey(track, row);
-    else if (pressed(GLFW_KEY_SPACE))
-        session.togglePause();
-
-    for (ImWchar c : io.InputQueueCharacters) {
-        if (!typing && typedChar(c) && doc.trackCount() > 0) {
-            typing = true;
-            typed.clear();
-        }
-        if (typing && typedChar(c))
-            typed += char(c);
+    std::vector<Input> events;
+    events.swap(inputs);
+    for (const Input& input : events) {
+        if (prompt != Prompt::NONE)
+            promptKey(input);
+        else if (typing)
+            typingKey(input);
+        else
+            editKey(input);
     }
 }
 
-void EditorWindow::handleTyping()
+void EditorWindow::editKey(const Input& input)
 {
-    ImGuiIO& io = ImGui::GetIO();
-    for (ImWchar c : io.InputQueueCharacters)
-        if (typedChar(c))
-            typed += char(c);
-    if (pressed(GLFW_KEY_BACKSPACE) && !typed.empty())
+    bool shift = (input.mods & GLFW_MOD_SHIFT) != 0;
+    int track = doc.cursorTrack();
+    int row = doc.cursorRow();
+
+    if (input.character != 0) {
+        if (typedChar(input.character) && doc.trackCount() > 0) {
+            typing = true;
+            typed = char(input.character);
+        }
+        return;
+    }
+    if (input.mods & GLFW_MOD_CONTROL) {
+        controlKey(input.key, shift);
+        return;
+    }
+    switch (input.key) {
+    case GLFW_KEY_UP:
+        return moveTo(track, row - 1, shift);
+    case GLFW_KEY_DOWN:
+        return moveTo(track, row + 1, shift);
+    case GLFW_KEY_PAGE_UP:
+        return moveTo(track, row - PAGE_ROWS, shift);
+    case GLFW_KEY_PAGE_DOWN:
+        return moveTo(track, row + PAGE_ROWS, shift);
+    case GLFW_KEY_HOME:
+        return moveTo(track, 0, shift);
+    case GLFW_KEY_END:
+        return moveTo(track, doc.lastKeyRow(), shift);
+    case GLFW_KEY_LEFT:
+        return moveTo(track - 1, row, shift);
+    case GLFW_KEY_RIGHT:
+        return moveTo(track + 1, row, shift);
+    case GLFW_KEY_SPACE:
+        return session.togglePause();
+    case GLFW_KEY_I:
+        if (doc.trackCount() > 0 && !doc.cycleInterpolation(track, row))
+            session.setMessage("no key at or above the cursor");
+        return;
+    case GLFW_KEY_DELETE:
+        if (doc.trackCount() > 0)
+            doc.deleteKey(track, row);
+        return;
+    default:
+        return;
+    }
+}
+
+void EditorWindow::controlKey(int key, bool shift)
+{
+    if (key == GLFW_KEY_Z && shift)
+        session.setMessage(doc.redo() ? "redone" : "nothing to redo");
+    else if (key == GLFW_KEY_Z)
+        session.setMessage(doc.undo() ? "undone" : "nothing to undo");
+    else if (key == GLFW_KEY_C)
+        doc.copy(doc.selectionOrCursor());
+    else if (key == GLFW_KEY_X)
+        doc.cut(doc.selectionOrCursor());
+    else if (key == GLFW_KEY_V)
+        session.setMessage(doc.paste(doc.cursorTrack(), doc.cursorRow()) ? "pasted" : "the clipboard is empty");
+    else if (key == GLFW_KEY_S)
+        saveAll();
+}
+
+void EditorWindow::typingKey(const Input& input)
+{
+    if (input.character != 0) {
+        if (typedChar(input.character))
+            typed += char(input.character);
+    } else if (input.key == GLFW_KEY_BACKSPACE && !typed.empty()) {
         typed.pop_back();
-    if (pressed(GLFW_KEY_ENTER) || pressed(GLFW_KEY_KP_ENTER))
+    } else if (input.key == GLFW_KEY_ENTER || input.key == GLFW_KEY_KP_ENTER) {
         commitTyping();
-    else if (pressed(GLFW_KEY_ESCAPE))
+    } else if (input.key == GLFW_KEY_ESCAPE) {
         typing = false;
+    }
 }
 
 void EditorWindow::commitTyping()
@@ -307,19 +330,21 @@ void EditorWindow::commitTyping()
     doc.setKey(doc.cursorTrack(), doc.cursorRow(), value);
 }
 
-void EditorWindow::handlePrompt()
+void EditorWindow::promptKey(const Input& input)
 {
-    bool enter = pressed(GLFW_KEY_ENTER) || pressed(GLFW_KEY_KP_ENTER);
+    bool enter = input.key == GLFW_KEY_ENTER || input.key == GLFW_KEY_KP_ENTER;
+    if (input.character != 0 || (input.mods & GLFW_MOD_CONTROL))
+        return;
     if (prompt == Prompt::RESTORE) {
         if (enter)
             answerRestore(true);
-        else if (pressed(GLFW_KEY_ESCAPE))
+        else if (input.key == GLFW_KEY_ESCAPE)
             answerRestore(false);
-    } else if (enter || pressed(GLFW_KEY_S)) {
+    } else if (enter || input.key == GLFW_KEY_S) {
         answerClose(CloseAnswer::SAVE);
-    } else if (pressed(GLFW_KEY_D)) {
+    } else if (input.key == GLFW_KEY_D) {
         answerClose(CloseAnswer::DISCARD);
-    } else if (pressed(GLFW_KEY_ESCAPE)) {
+    } else if (input.key == GLFW_KEY_ESCAPE) {
         answerClose(CloseAnswer::CANCEL);
     }
 }
@@ -496,10 +521,7 @@ void EditorWindow::drawTrackColumn(int track, float x, float top, int firstRow, 
         } else if (key >= 0 && key + 1 < tr.key_count) {
             int type = tr.keys[key].type;
             draw->AddRectFilled(ImVec2(x + 1, y), ImVec2(x + 4, y + line), typeColour(type));
-            draw->AddRectFilled(ImVec2(x + 4, y), ImVec2(x + COLUMN_WIDTH - 2, y + line), typeColour(type, 14));
-            if (type == KEY_STEP)
-                continue;
-            draw->AddText(ImVec2(x + COLUMN_WIDTH / 2 - 2, y + 1), typeColour(type, 110), ".");
+            draw->AddRectFilled(ImVec2(x + 4, y), ImVec2(x + COLUMN_WIDTH - 2, y + line), typeColour(type, 16));
         }
     }
 }

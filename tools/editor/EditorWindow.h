@@ -14,6 +14,7 @@
 
 #include <chrono>
 #include <string>
+#include <vector>
 
 struct GLFWwindow;
 
@@ -24,7 +25,7 @@ struct WindowSettings {
     std::string name;
     std::string recoveryDir;  // where the recovery copy goes
     bool offerRestore = false; // a recovery copy was found at start
-    int width = 1000;
+    int width = 1100;
     int height = 720;
 };
 
@@ -52,9 +53,18 @@ private:
     enum class Prompt { NONE, RESTORE, CLOSE };
     enum class CloseAnswer { SAVE, DISCARD, CANCEL };
 
-    void handleKeys();
-    void handleTyping();
-    void handlePrompt();
+    // A key press (or repeat) or a typed character, in arrival order.
+    struct Input {
+        int key;
+        int mods;
+        unsigned int character; // 0 for a key
+    };
+
+    void handleInput();
+    void editKey(const Input& input);
+    void controlKey(int key, bool shift);
+    void typingKey(const Input& input);
+    void promptKey(const Input& input);
     void answerRestore(bool restore);
     void answerClose(CloseAnswer answer);
     void moveTo(int track, int row, bool extend);
@@ -78,6 +88,7 @@ private:
     GLFWwindow* window = nullptr;
     bool imguiReady = false;
 
+    std::vector<Input> inputs;
     Prompt prompt = Prompt::NONE;
     bool typing = false;
     std::string typed;
