@@ -131,8 +131,9 @@ int main(int argc, char** argv)
     std::vector<std::string> refused = doc.load(names);
     Session session(doc, link);
     if (!refused.empty())
-        problem = "refused (left untouched until you save): " + refused.front() +
-                  (refused.size() > 1 ? " and " + std::to_string(refused.size() - 1) + " more" : "");
+        problem = "malformed track file " + refused.front() +
+                  (refused.size() > 1 ? " and " + std::to_string(refused.size() - 1) + " more" : "") +
+                  ": the track starts empty; the file is kept until you save";
     Waveform waveform;
     std::string tuneError;
     if (!waveform.load(config.tune.file, doc.rowRate(), tuneError) && problem.empty())
