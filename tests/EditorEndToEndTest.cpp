@@ -77,7 +77,7 @@ TEST(EditorEndToEnd, EditsShowInThePlayerAreSavedServedAgainAndRecovered)
 
         type(editor, {XK_0, XK_period, XK_5, XK_Return}); // row 0, the player's row without a tune
         ASSERT_TRUE(playerShows(player, 128));
-        EXPECT_NE(editor.title().find('*'), std::string::npos);
+        EXPECT_TRUE(waitUntil([&] { return editor.title().find('*') != std::string::npos; }));
 
         withControl(editor, XK_s);
         ASSERT_TRUE(waitUntil([&] { return player.dir().read("sync_level.track").size() == 13; }));

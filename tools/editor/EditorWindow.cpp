@@ -249,6 +249,8 @@ void EditorWindow::editKey(const Input& input)
         if (typedChar(input.character) && doc.trackCount() > 0) {
             typing = true;
             typed = char(input.character);
+            typedTrack = track;
+            typedRow = row;
         }
         return;
     }
@@ -327,7 +329,9 @@ void EditorWindow::commitTyping()
         session.setMessage("not a number: " + typed);
         return;
     }
-    doc.setKey(doc.cursorTrack(), doc.cursorRow(), value);
+    // The key goes where typing began, even if the playing player has
+    // moved the cursor on since.
+    doc.setKey(typedTrack, typedRow, value);
 }
 
 void EditorWindow::promptKey(const Input& input)
@@ -486,9 +490,10 @@ void EditorWindow::drawGrid(float x0, float top, float width, float height)
     if (doc.trackCount() > 0) {
         float cx = x0 + float(doc.cursorTrack() - firstTrack) * COLUMN_WIDTH;
         if (typing) {
-            draw->AddRectFilled(ImVec2(cx, cursorY), ImVec2(cx + COLUMN_WIDTH - 1, cursorY + line),
-                                IM_COL32(50, 44, 20, 255));
-            draw->AddText(ImVec2(cx + 6, cursorY + 1), CURSOR_CELL, (typed + "_").c_str());
+            float tx = x0 + float(typedTrack - firstTrack) * COLUMN_WIDTH;
+            float ty = top + float(typedRow - firstRow) * line;
+            draw->AddRectFilled(ImVec2(tx, ty), ImVec2(tx + COLUMN_WIDTH - 1, ty + line), IM_COL32(50, 44, 20, 255));
+            draw->AddText(ImVec2(tx + 6, ty + 1), CURSOR_CELL, (typed + "_").c_str());
         }
         draw->AddRect(ImVec2(cx, cursorY), ImVec2(cx + COLUMN_WIDTH - 1, cursorY + line), CURSOR_CELL, 0.0f, 0,
                       2.0f);

@@ -92,6 +92,8 @@ private:
     Prompt prompt = Prompt::NONE;
     bool typing = false;
     std::string typed;
+    int typedTrack = 0;
+    int typedRow = 0;
     int firstTrack = 0; // leftmost column shown
     float line = 15.0f; // pixel height of a row
     std::string title;
