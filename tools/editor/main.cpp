@@ -11,11 +11,11 @@
 
 #include <json/json.h>
 
-#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <mutex>
 #include <string>
 
 using namespace Tolvane;
@@ -103,12 +103,15 @@ int main(int argc, char** argv)
     if (int done = parse(argc, argv, args))
         return done - 1;
 
-    std::atomic<bool> windowUp{false};
+    // The link's thread wakes the window only while it exists.
+    std::mutex wakeLock;
+    bool windowUp = false;
     EditorLink::Options options;
     options.host = args.host;
     options.port = args.port;
     options.queueEvents = true;
-    options.notify = [&windowUp] {
+    options.notify = [&wakeLock, &windowUp] {
+        std::lock_guard<std::mutex> lock(wakeLock);
         if (windowUp)
             EditorWindow::wake();
     };
@@ -151,8 +154,11 @@ int main(int argc, char** argv)
         std::cerr << "tolvane-editor: " << error << "\n";
         return 1;
     }
+    std::unique_lock<std::mutex> lock(wakeLock);
     windowUp = true;
+    lock.unlock();
     window.run();
+    lock.lock();
     windowUp = false;
     return 0;
 }
