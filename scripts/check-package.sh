@@ -20,6 +20,7 @@ fail() {
 files=(
     bin/tolvane
     bin/tolvane-capture
+    bin/tolvane-editor
     share/doc/tolvane/README.md
     share/man/man1/tolvane.1.gz
     share/tolvane/examples/demo/configuration.json
@@ -30,7 +31,7 @@ files=(
     share/tolvane/examples/demo/sync_fade.track
     share/tolvane/examples/demo/tune.mp3
 )
-programs=(tolvane tolvane-capture)
+programs=(tolvane tolvane-capture tolvane-editor)
 # The libraries the programs load, by the start of their package names.
 libraries=(libc6 libstdc++6 libgl1 libglew libglfw3 libjsoncpp liblodepng libsdl2 libsndfile1 zlib1g)
 

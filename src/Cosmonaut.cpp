@@ -74,17 +74,24 @@ void Cosmonaut::setFunctions(sync_cb* functions)
     this->functions = functions;
 }
 
-void Cosmonaut::setTracks(std::vector<Common::Track> tracks)
+std::vector<std::string> Cosmonaut::syncTrackNames(const Common::Track& track)
 {
     static const char* const suffixes[] = {".x", ".y", ".z"};
+    int count = componentCount(track.type);
+    std::vector<std::string> names;
+    for (int c = 0; c < count; ++c)
+        names.push_back(count == 1 ? track.name : track.name + suffixes[c]);
+    return names;
+}
+
+void Cosmonaut::setTracks(std::vector<Common::Track> tracks)
+{
     for (const Common::Track& track : tracks) {
         Common::Gateway gateway{};
         gateway.type = track.type;
-        int count = componentCount(track.type);
-        for (int c = 0; c < count; ++c) {
-            std::string name = count == 1 ? track.name : track.name + suffixes[c];
-            gateway.tracks[c] = sync_get_track(device, name.c_str());
-        }
+        std::vector<std::string> names = syncTrackNames(track);
+        for (size_t c = 0; c < names.size(); ++c)
+            gateway.tracks[c] = sync_get_track(device, names[c].c_str());
         gateways[track.name] = gateway;
     }
 }

@@ -44,6 +44,12 @@ public:
     // sampled values stay readable.
     void cleanUp();
 
+    // The sync tracks behind a configured track, in the order they are
+    // created and asked of the editor: the name itself for float1, name.x
+    // and name.y for float2, and name.z too for float3; none for a type
+    // that is not known.
+    static std::vector<std::string> syncTrackNames(const Common::Track& track);
+
 private:
     bool linked;
     std::string host;

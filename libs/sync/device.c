@@ -786,6 +786,13 @@ sync_track *sync_get_track(sync_device *d, const char *name)
 	return t;
 }
 
+int sync_load_track(sync_device *d, sync_track *t)
+{
+	if (!d || !t)
+		return -1;
+	return read_track_data(d, t);
+}
+
 int sync_save_tracks(const sync_device *d)
 {
 	int i;

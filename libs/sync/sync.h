@@ -170,6 +170,11 @@ sync_track *sync_get_track(sync_device *device, const char *name);
  * overwrites. */
 const char *sync_track_path(const char *base, const char *name);
 
+/* Loads the track's keys again from its track file under the device's base,
+ * replacing the keys it has. Returns -1, leaving the track as it was, when
+ * the file is missing, unreadable or refused as malformed. */
+int sync_load_track(sync_device *device, sync_track *track);
+
 /* Writes every track, in creation order, to its track file. Each file is
  * written beside the old one under a temporary name and renamed over it
  * only once completely written, so a failed save never leaves a damaged

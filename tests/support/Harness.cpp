@@ -178,7 +178,7 @@ Display* Player::display() {
 }
 
 bool Player::start(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& environment) {
-    std::vector<std::string> argumentTexts{TOLVANE_BINARY};
+    std::vector<std::string> argumentTexts{program};
     argumentTexts.insert(argumentTexts.end(), arguments.begin(), arguments.end());
     std::vector<std::string> environmentTexts;
     for (char** entry = environ; *entry != nullptr; ++entry) {
@@ -212,7 +212,7 @@ bool Player::start(const std::vector<std::string>& arguments, const std::map<std
     if (child == 0) {
         int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (out < 0 || err < 0 || chdir(workDir.path().c_str()) != 0) {
+        if (out < 0 || err < 0 || chdir((runDir.empty() ? workDir.path() : runDir).c_str()) != 0) {
             _exit(127);
         }
         dup2(out, STDOUT_FILENO);
@@ -232,6 +232,11 @@ bool Player::start(const std::vector<std::string>& arguments, const std::map<std
 }
 
 void Player::unsetEnvironment(const std::string& name) { unsetNames.push_back(name); }
+
+void Player::useProgram(const std::string& path, const std::string& directory) {
+    program = path;
+    runDir = directory;
+}
 
 bool Player::running() {
     if (exited || child <= 0) {
@@ -403,6 +408,12 @@ void Player::pressKey(unsigned long keysym) {
 void Player::resize(int width, int height) {
     Display* connection = display();
     XResizeWindow(connection, playerWindow, static_cast<unsigned>(width), static_cast<unsigned>(height));
+    XSync(connection, False);
+}
+
+void Player::move(int x, int y) {
+    Display* connection = display();
+    XMoveWindow(connection, playerWindow, x, y);
     XSync(connection, False);
 }
 

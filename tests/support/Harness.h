@@ -77,6 +77,9 @@ public:
     Player& operator=(const Player&) = delete;
 
     TempDir& dir() { return workDir; }
+    // Runs another program instead of the player (the editor, say), in
+    // directory rather than in the player's own working directory.
+    void useProgram(const std::string& path, const std::string& directory);
 
     // Starts the player in the working directory with the given arguments
     // (argv[1...]); extra environment entries are added to the test's own.
@@ -108,6 +111,8 @@ public:
 
     // Resizes the window, as a person dragging its border would.
     void resize(int width, int height);
+    // Moves the window's top left corner to (x, y) on the screen.
+    void move(int x, int y);
 
     // Asks the window to close, as its close control does.
     void requestClose();
@@ -133,6 +138,8 @@ private:
     bool exited = false;
     WindowId playerWindow = 0;
     std::vector<std::string> unsetNames;
+    std::string program = TOLVANE_BINARY;
+    std::string runDir;
 };
 
 // Polls condition until it holds or the time-out passes; returns its last value.

@@ -1,8 +1,10 @@
-#include "TestEditor.h"
+#include "EditorLink.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -11,16 +13,14 @@
 #include <cstdio>
 #include <cstring>
 
-namespace Tolvane::Testing {
+namespace Tolvane::Editor {
 
 namespace {
 
 const std::string PLAYER_GREETING = "hello, synctracker!";
 const std::string EDITOR_GREETING = "hello, demo!";
-// No track name comes near this; a longer length means a broken stream.
-constexpr uint32_t MAX_NAME_LENGTH = 1u << 20;
 
-void putBe32(TestEditor::Bytes& out, uint32_t v)
+void putBe32(EditorLink::Bytes& out, uint32_t v)
 {
     out.push_back(uint8_t(v >> 24));
     out.push_back(uint8_t(v >> 16));
@@ -49,9 +49,9 @@ std::string hexByte(uint8_t b)
 
 // ---- Construction ---------------------------------------------------------
 
-TestEditor::TestEditor(uint16_t port) : TestEditor(Options{port, "hello, demo!", {}}) {}
+EditorLink::EditorLink(uint16_t port) : EditorLink(Options{port, "hello, demo!", {}, "127.0.0.1", false, {}}) {}
 
-TestEditor::TestEditor(Options opts) : options(std::move(opts))
+EditorLink::EditorLink(Options opts) : options(std::move(opts))
 {
     if (pipe(wakeFds) != 0) {
         wakeFds[0] = wakeFds[1] = -1;
@@ -60,29 +60,42 @@ TestEditor::TestEditor(Options opts) : options(std::move(opts))
     setNonBlocking(wakeFds[0]);
     setNonBlocking(wakeFds[1]);
 
-    listenFd = socket(AF_INET, SOCK_STREAM, 0);
-    if (listenFd < 0)
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+    addrinfo* found = nullptr;
+    int resolved = getaddrinfo(options.host.c_str(), std::to_string(options.port).c_str(), &hints, &found);
+    if (resolved != 0) {
+        bindError = "cannot resolve " + options.host + ": " + gai_strerror(resolved);
         return;
+    }
+    listenFd = socket(found->ai_family, SOCK_STREAM, 0);
+    if (listenFd < 0) {
+        bindError = std::strerror(errno);
+        freeaddrinfo(found);
+        return;
+    }
     int one = 1;
     setsockopt(listenFd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(options.port);
+    sockaddr_storage addr{};
     socklen_t len = sizeof(addr);
-    if (bind(listenFd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 ||
-        listen(listenFd, 16) != 0 ||
+    if (bind(listenFd, found->ai_addr, found->ai_addrlen) != 0 || listen(listenFd, 16) != 0 ||
         getsockname(listenFd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+        bindError = std::strerror(errno);
+        freeaddrinfo(found);
         close(listenFd);
         listenFd = -1;
         return;
     }
+    freeaddrinfo(found);
     setNonBlocking(listenFd);
-    boundPort = ntohs(addr.sin_port);
-    thread = std::thread(&TestEditor::run, this);
+    boundPort = addr.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6*>(&addr)->sin6_port)
+                                           : ntohs(reinterpret_cast<sockaddr_in*>(&addr)->sin_port);
+    thread = std::thread(&EditorLink::run, this);
 }
 
-TestEditor::~TestEditor()
+EditorLink::~EditorLink()
 {
     {
         std::lock_guard<std::mutex> lock(mutex);
@@ -100,13 +113,15 @@ TestEditor::~TestEditor()
             close(fd);
 }
 
-bool TestEditor::listening() const { return listenFd >= 0; }
+bool EditorLink::listening() const { return listenFd >= 0; }
 
-uint16_t TestEditor::port() const { return boundPort; }
+std::string EditorLink::listenError() const { return bindError; }
+
+uint16_t EditorLink::port() const { return boundPort; }
 
 // ---- The editor's thread ----------------------------------------------------
 
-void TestEditor::run()
+void EditorLink::run()
 {
     std::unique_lock<std::mutex> lock(mutex);
     while (!stopping) {
@@ -151,12 +166,15 @@ void TestEditor::run()
     }
 }
 
-void TestEditor::acceptClient()
+void EditorLink::acceptClient()
 {
     int fd = accept(listenFd, nullptr, nullptr);
     if (fd < 0)
         return;
     setNonBlocking(fd);
+    // Every message is small and wanted at once: no waiting to fill packets.
+    int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
     if (client.fd >= 0)
         dropClient("connection replaced by a new one");
     client = Connection{};
@@ -169,7 +187,7 @@ void TestEditor::acceptClient()
     logEvent("connection " + std::to_string(connections) + " accepted");
 }
 
-void TestEditor::readClient()
+void EditorLink::readClient()
 {
     uint8_t buffer[65536];
     for (;;) {
@@ -192,7 +210,7 @@ void TestEditor::readClient()
     parseInput();
 }
 
-void TestEditor::parseInput()
+void EditorLink::parseInput()
 {
     size_t pos = 0;
     Bytes& in = client.in;
@@ -214,6 +232,8 @@ void TestEditor::parseInput()
         client.answered = true;
         client.greeted = reply == EDITOR_GREETING;
         logEvent("answered \"" + reply + "\"");
+        if (client.greeted)
+            pushEvent(Event::CONNECTED);
     }
 
     while (pos < in.size()) {
@@ -225,7 +245,8 @@ void TestEditor::parseInput()
             uint32_t len = getBe32(&in[pos + 1]);
             if (len > MAX_NAME_LENGTH) {
                 errors.push_back("track name length " + std::to_string(len));
-                dropClient("broken track request");
+                dropClient("track request of " + std::to_string(len) + " bytes refused (the longest name is " +
+                           std::to_string(MAX_NAME_LENGTH) + ")");
                 return;
             }
             if (left < 5 + size_t(len))
@@ -234,6 +255,7 @@ void TestEditor::parseInput()
             pos += 5 + len;
             requests.push_back(name);
             logEvent("track " + std::to_string(requests.size() - 1) + " requested: " + name);
+            pushEvent(Event::TRACK_REQUESTED, name, int32_t(requests.size() - 1));
         } else if (cmd == SET_ROW) {
             if (left < 5)
                 break;
@@ -241,6 +263,7 @@ void TestEditor::parseInput()
             pos += 5;
             rows.push_back(row);
             logEvent("row " + std::to_string(row));
+            pushEvent(Event::ROW_REPORTED, {}, row);
         } else {
             errors.push_back("unexpected byte " + hexByte(cmd));
             dropClient("unexpected byte " + hexByte(cmd));
@@ -250,7 +273,7 @@ void TestEditor::parseInput()
     in.erase(in.begin(), in.begin() + pos);
 }
 
-void TestEditor::writeClient()
+void EditorLink::writeClient()
 {
     while (client.outPos < client.out.size()) {
         ssize_t n = send(client.fd, client.out.data() + client.outPos,
@@ -274,16 +297,18 @@ void TestEditor::writeClient()
     }
 }
 
-void TestEditor::dropClient(const std::string& why)
+void EditorLink::dropClient(const std::string& why)
 {
-    if (client.fd >= 0)
+    if (client.fd >= 0) {
         close(client.fd);
+        pushEvent(Event::DISCONNECTED, why);
+    }
     client = Connection{};
     logEvent(why);
     changed.notify_all();
 }
 
-void TestEditor::wake()
+void EditorLink::wake()
 {
     if (wakeFds[1] >= 0) {
         char byte = 1;
@@ -292,14 +317,31 @@ void TestEditor::wake()
     }
 }
 
-void TestEditor::logEvent(const std::string& text)
+void EditorLink::pushEvent(Event::Kind kind, std::string text, int32_t value)
+{
+    if (!options.queueEvents)
+        return;
+    events.push_back(Event{kind, client.id, std::move(text), value});
+    if (options.notify)
+        options.notify();
+}
+
+std::vector<EditorLink::Event> EditorLink::takeEvents()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    std::vector<Event> taken;
+    taken.swap(events);
+    return taken;
+}
+
+void EditorLink::logEvent(const std::string& text)
 {
     if (options.log)
         options.log(text);
 }
 
 template <class Pred>
-bool TestEditor::waitFor(Timeout timeout, Pred pred) const
+bool EditorLink::waitFor(Timeout timeout, Pred pred) const
 {
     std::unique_lock<std::mutex> lock(mutex);
     return changed.wait_for(lock, timeout, pred);
@@ -307,46 +349,46 @@ bool TestEditor::waitFor(Timeout timeout, Pred pred) const
 
 // ---- Connections --------------------------------------------------------------
 
-void TestEditor::setGreetingReply(std::string reply)
+void EditorLink::setGreetingReply(std::string reply)
 {
     std::lock_guard<std::mutex> lock(mutex);
     options.greetingReply = std::move(reply);
 }
 
-bool TestEditor::waitForClient(Timeout timeout)
+bool EditorLink::waitForClient(Timeout timeout)
 {
     return waitFor(timeout, [this] { return client.fd >= 0 && client.greeted; });
 }
 
-bool TestEditor::waitForConnections(int n, Timeout timeout)
+bool EditorLink::waitForConnections(int n, Timeout timeout)
 {
     return waitFor(timeout, [this, n] { return connections >= n; });
 }
 
-bool TestEditor::waitForDisconnect(Timeout timeout)
+bool EditorLink::waitForDisconnect(Timeout timeout)
 {
     return waitFor(timeout, [this] { return client.fd < 0; });
 }
 
-int TestEditor::connectionCount() const
+int EditorLink::connectionCount() const
 {
     std::lock_guard<std::mutex> lock(mutex);
     return connections;
 }
 
-bool TestEditor::connected() const
+bool EditorLink::connected() const
 {
     std::lock_guard<std::mutex> lock(mutex);
     return client.fd >= 0 && client.greeted;
 }
 
-std::string TestEditor::lastGreeting() const
+std::string EditorLink::lastGreeting() const
 {
     std::lock_guard<std::mutex> lock(mutex);
     return greeting;
 }
 
-void TestEditor::closeConnection()
+void EditorLink::closeConnection()
 {
     {
         std::lock_guard<std::mutex> lock(mutex);
@@ -360,30 +402,30 @@ void TestEditor::closeConnection()
 
 // ---- What the player sent -----------------------------------------------------
 
-std::vector<std::string> TestEditor::trackRequests() const
+std::vector<std::string> EditorLink::trackRequests() const
 {
     std::lock_guard<std::mutex> lock(mutex);
     return requests;
 }
 
-bool TestEditor::waitForTrackRequests(size_t n, Timeout timeout)
+bool EditorLink::waitForTrackRequests(size_t n, Timeout timeout)
 {
     return waitFor(timeout, [this, n] { return requests.size() >= n; });
 }
 
-std::vector<int32_t> TestEditor::rowReports() const
+std::vector<int32_t> EditorLink::rowReports() const
 {
     std::lock_guard<std::mutex> lock(mutex);
     return rows;
 }
 
-void TestEditor::clearRowReports()
+void EditorLink::clearRowReports()
 {
     std::lock_guard<std::mutex> lock(mutex);
     rows.clear();
 }
 
-bool TestEditor::waitForRowReport(const std::function<bool(int32_t)>& predicate, Timeout timeout)
+bool EditorLink::waitForRowReport(const std::function<bool(int32_t)>& predicate, Timeout timeout)
 {
     return waitFor(timeout, [this, &predicate] {
         for (int32_t row : rows)
@@ -393,18 +435,18 @@ bool TestEditor::waitForRowReport(const std::function<bool(int32_t)>& predicate,
     });
 }
 
-bool TestEditor::waitForRowReport(int32_t row, Timeout timeout)
+bool EditorLink::waitForRowReport(int32_t row, Timeout timeout)
 {
     return waitForRowReport([row](int32_t r) { return r == row; }, timeout);
 }
 
-TestEditor::Bytes TestEditor::receivedBytes() const
+EditorLink::Bytes EditorLink::receivedBytes() const
 {
     std::lock_guard<std::mutex> lock(mutex);
     return received;
 }
 
-std::vector<std::string> TestEditor::protocolErrors() const
+std::vector<std::string> EditorLink::protocolErrors() const
 {
     std::lock_guard<std::mutex> lock(mutex);
     return errors;
@@ -412,11 +454,11 @@ std::vector<std::string> TestEditor::protocolErrors() const
 
 // ---- Sending to the player ------------------------------------------------------
 
-bool TestEditor::queue(const Bytes& bytes, uint64_t* id, uint64_t* target)
+bool EditorLink::queue(const Bytes& bytes, uint64_t* id, uint64_t* target, uint64_t only)
 {
     {
         std::lock_guard<std::mutex> lock(mutex);
-        if (client.fd < 0 || !client.greeted)
+        if (client.fd < 0 || !client.greeted || (only != 0 && client.id != only))
             return false;
         client.out.insert(client.out.end(), bytes.begin(), bytes.end());
         client.queued += bytes.size();
@@ -427,32 +469,38 @@ bool TestEditor::queue(const Bytes& bytes, uint64_t* id, uint64_t* target)
     return true;
 }
 
-bool TestEditor::waitSent(uint64_t id, uint64_t target, Timeout timeout)
+bool EditorLink::waitSent(uint64_t id, uint64_t target, Timeout timeout)
 {
     waitFor(timeout, [this, id, target] { return client.id != id || client.sent >= target; });
     std::lock_guard<std::mutex> lock(mutex);
     return client.id == id && client.sent >= target;
 }
 
-bool TestEditor::sendRaw(const Bytes& bytes, Timeout timeout)
+bool EditorLink::sendRaw(const Bytes& bytes, Timeout timeout)
 {
     uint64_t id = 0, target = 0;
     return queue(bytes, &id, &target) && waitSent(id, target, timeout);
 }
 
-bool TestEditor::sendPartially(const Bytes& message, size_t count, Timeout timeout)
+bool EditorLink::sendPartially(const Bytes& message, size_t count, Timeout timeout)
 {
     count = std::min(count, message.size());
     return sendRaw(Bytes(message.begin(), message.begin() + count), timeout);
 }
 
-bool TestEditor::post(const Bytes& bytes)
+bool EditorLink::post(const Bytes& bytes)
 {
     uint64_t id = 0, target = 0;
     return queue(bytes, &id, &target);
 }
 
-bool TestEditor::waitUntilSent(Timeout timeout)
+bool EditorLink::post(const Bytes& bytes, uint64_t connection)
+{
+    uint64_t id = 0, target = 0;
+    return connection != 0 && queue(bytes, &id, &target, connection);
+}
+
+bool EditorLink::waitUntilSent(Timeout timeout)
 {
     uint64_t id = 0, target = 0;
     {
@@ -465,46 +513,52 @@ bool TestEditor::waitUntilSent(Timeout timeout)
     return waitSent(id, target, timeout);
 }
 
-bool TestEditor::setKey(uint32_t track, int32_t row, float value, uint8_t type, Timeout timeout)
+bool EditorLink::setKey(uint32_t track, int32_t row, float value, uint8_t type, Timeout timeout)
 {
     return sendRaw(encodeSetKey(track, row, value, type), timeout);
 }
 
-bool TestEditor::deleteKey(uint32_t track, int32_t row, Timeout timeout)
+bool EditorLink::deleteKey(uint32_t track, int32_t row, Timeout timeout)
 {
     return sendRaw(encodeDeleteKey(track, row), timeout);
 }
 
-bool TestEditor::setRow(int32_t row, Timeout timeout)
+bool EditorLink::setRow(int32_t row, Timeout timeout)
 {
     return sendRaw(encodeSetRow(row), timeout);
 }
 
-bool TestEditor::pause(uint8_t flag, Timeout timeout)
+bool EditorLink::pause(uint8_t flag, Timeout timeout)
 {
     return sendRaw(encodePause(flag), timeout);
 }
 
-bool TestEditor::saveTracks(Timeout timeout)
+bool EditorLink::saveTracks(Timeout timeout)
 {
     return sendRaw(encodeSaveTracks(), timeout);
 }
 
 // ---- Encoding ---------------------------------------------------------------------
 
-TestEditor::Bytes TestEditor::encodeSetKey(uint32_t track, int32_t row, float value, uint8_t type)
+void EditorLink::appendSetKey(Bytes& out, uint32_t track, int32_t row, float value, uint8_t type)
 {
     uint32_t bits;
     std::memcpy(&bits, &value, sizeof(bits));
-    Bytes out{SET_KEY};
+    out.push_back(SET_KEY);
     putBe32(out, track);
     putBe32(out, uint32_t(row));
     putBe32(out, bits);
     out.push_back(type);
+}
+
+EditorLink::Bytes EditorLink::encodeSetKey(uint32_t track, int32_t row, float value, uint8_t type)
+{
+    Bytes out;
+    appendSetKey(out, track, row, value, type);
     return out;
 }
 
-TestEditor::Bytes TestEditor::encodeDeleteKey(uint32_t track, int32_t row)
+EditorLink::Bytes EditorLink::encodeDeleteKey(uint32_t track, int32_t row)
 {
     Bytes out{DELETE_KEY};
     putBe32(out, track);
@@ -512,21 +566,21 @@ TestEditor::Bytes TestEditor::encodeDeleteKey(uint32_t track, int32_t row)
     return out;
 }
 
-TestEditor::Bytes TestEditor::encodeSetRow(int32_t row)
+EditorLink::Bytes EditorLink::encodeSetRow(int32_t row)
 {
     Bytes out{SET_ROW};
     putBe32(out, uint32_t(row));
     return out;
 }
 
-TestEditor::Bytes TestEditor::encodePause(uint8_t flag)
+EditorLink::Bytes EditorLink::encodePause(uint8_t flag)
 {
     return Bytes{PAUSE, flag};
 }
 
-TestEditor::Bytes TestEditor::encodeSaveTracks()
+EditorLink::Bytes EditorLink::encodeSaveTracks()
 {
     return Bytes{SAVE_TRACKS};
 }
 
-} // namespace Tolvane::Testing
+} // namespace Tolvane::Editor
