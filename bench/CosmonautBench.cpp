@@ -41,7 +41,8 @@ bool writeTrackFiles()
 
 void BM_FrameWithHundredFloat3Tracks(benchmark::State& state)
 {
-    ScratchDir scratch;
+    TempDir scratch;
+    scratch.enter();
     if (!writeTrackFiles()) {
         state.SkipWithError("cannot write the track files");
         return;

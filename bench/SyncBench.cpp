@@ -66,7 +66,8 @@ sync_device* linkedDevice(TestEditor& editor)
 // sync_update applying 100,000 SET_KEY messages sent by the test editor.
 void BM_UpdateAppliesHundredThousandKeys(benchmark::State& state)
 {
-    ScratchDir scratch;
+    TempDir scratch;
+    scratch.enter();
     TestEditor editor(0);
     const TestEditor::Bytes flood = keyFlood();
     for (auto _ : state) {
@@ -98,7 +99,8 @@ BENCHMARK(BM_UpdateAppliesHundredThousandKeys)->Unit(benchmark::kMillisecond)->U
 // sync_save_tracks writing those 10 tracks of 10,000 keys.
 void BM_SaveTenTracksOfTenThousandKeys(benchmark::State& state)
 {
-    ScratchDir scratch;
+    TempDir scratch;
+    scratch.enter();
     sync_device* device = sync_create_device("sync");
     for (int t = 0; t < TRACKS; ++t) {
         sync_track* track = sync_get_track(device, ("track" + std::to_string(t)).c_str());

@@ -22,6 +22,9 @@ cmake --build "$root/build" -j"$jobs"
 echo "== tests"
 (cd "$root/build" && ctest --output-on-failure -j"$jobs")
 
+echo "== install tree and Debian package"
+"$root/scripts/check-package.sh" "$root/build"
+
 echo "== build with AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S "$root" -B "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DTOLVANE_SANITIZE=ON \
       -DTOLVANE_BENCHMARKS=OFF >/dev/null

@@ -5,6 +5,7 @@
 #include <json/json.h>
 
 #include <exception>
+#include <filesystem>
 #include <fstream>
 
 namespace Tolvane {
@@ -206,6 +207,21 @@ bool Configuration::read(const std::string& path) {
         assets.push_back(readAsset(entry));
     }
     return true;
+}
+
+void Configuration::resolvePaths(const std::string& folder) {
+    const auto resolve = [&folder](std::string& path) {
+        if (!path.empty() && std::filesystem::path(path).is_relative()) {
+            path = (std::filesystem::path(folder) / path).string();
+        }
+    };
+    resolve(demo.icon);
+    resolve(tune.file);
+    resolve(shaders.vertex);
+    resolve(shaders.fragment);
+    for (Common::Asset& asset : assets) {
+        resolve(asset.file);
+    }
 }
 
 } // namespace Tolvane

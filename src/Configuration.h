@@ -20,6 +20,11 @@ public:
     // absent, null or of the wrong kind keep their current value.
     bool read(const std::string& path);
 
+    // Makes every relative file path of the description (shaders, icon,
+    // tune, asset files) relative to folder instead of the working
+    // directory. Absolute and empty paths stay as they are.
+    void resolvePaths(const std::string& folder);
+
     Common::Demo demo;
     Common::Tune tune;
     Common::Sync sync;

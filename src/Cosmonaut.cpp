@@ -47,8 +47,7 @@ Cosmonaut::Cosmonaut() : linked(false), bpm(120.0), rowsPerBeat(8) {}
 
 Cosmonaut::~Cosmonaut() = default;
 
-// Sets the tempo and creates the sync device.
-void Cosmonaut::initialize(double bpm, int32_t rowsPerBeat)
+void Cosmonaut::initialize(double bpm, int32_t rowsPerBeat, const std::string& trackFolder)
 {
     linked = false;
     this->bpm = bpm;
@@ -60,9 +59,9 @@ void Cosmonaut::initialize(double bpm, int32_t rowsPerBeat)
         gateways.clear();
     }
     device = sync_create_device(TRACK_FILE_BASE);
+    sync_set_folder(device, trackFolder.c_str());
 }
 
-// Links to the editor, and keeps trying to from now on.
 void Cosmonaut::connectPlayer(std::string host)
 {
     linked = true;
@@ -70,30 +69,33 @@ void Cosmonaut::connectPlayer(std::string host)
     sync_tcp_connect(device, this->host.c_str(), EDITOR_PORT);
 }
 
-// Keeps the playback callbacks the editor drives.
 void Cosmonaut::setFunctions(sync_cb* functions)
 {
     this->functions = functions;
 }
 
-// Creates the sync tracks of every configured track, in list order.
-void Cosmonaut::setTracks(std::vector<Common::Track> tracks)
+std::vector<std::string> Cosmonaut::syncTrackNames(const Common::Track& track)
 {
     static const char* const suffixes[] = {".x", ".y", ".z"};
+    int count = componentCount(track.type);
+    std::vector<std::string> names;
+    for (int c = 0; c < count; ++c)
+        names.push_back(count == 1 ? track.name : track.name + suffixes[c]);
+    return names;
+}
+
+void Cosmonaut::setTracks(std::vector<Common::Track> tracks)
+{
     for (const Common::Track& track : tracks) {
         Common::Gateway gateway{};
         gateway.type = track.type;
-        int count = componentCount(track.type);
-        for (int c = 0; c < count; ++c) {
-            std::string name = count == 1 ? track.name : track.name + suffixes[c];
-            gateway.tracks[c] = sync_get_track(device, name.c_str());
-        }
+        std::vector<std::string> names = syncTrackNames(track);
+        for (size_t c = 0; c < names.size(); ++c)
+            gateway.tracks[c] = sync_get_track(device, names[c].c_str());
         gateways[track.name] = gateway;
     }
 }
 
-// Turns the music position into a row, services the editor link and samples
-// every configured track at that row.
 void Cosmonaut::update(double seconds)
 {
     float row = float(rowRate * seconds);
@@ -114,8 +116,6 @@ double Cosmonaut::getRowRate()
     return rowRate;
 }
 
-// The sampled state of a configured track; all zeros (type FLOAT1) for a
-// name that was never configured.
 Common::Gateway Cosmonaut::getTrack(std::string name)
 {
     auto found = gateways.find(name);
@@ -124,7 +124,6 @@ Common::Gateway Cosmonaut::getTrack(std::string name)
     return found->second;
 }
 
-// Closes the editor link and releases the tracks. Saves nothing.
 void Cosmonaut::cleanUp()
 {
     sync_destroy_device(device);

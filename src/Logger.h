@@ -34,12 +34,21 @@ public:
     };
 
     Logger();
+    // Frees the texts; their GL objects too while a context is current.
     ~Logger();
 
+    // Starts the text renderer in the current GL context; keeps at most
+    // capacity messages, the newest drawn on the line just above (x, y) in
+    // pixels, older ones above it.
     void initialize(int capacity, float x, float y, bool enabled);
+    // Adds a message, prefixed by its level, dropping the oldest when full;
+    // ignored before initialize.
     void write(LOG_LEVEL level, std::string text);
+    // Draws the kept messages over the picture, when enabled.
     void render();
+    // Whether render draws.
     bool isEnabled();
+    // Switches drawing on or off; messages are kept either way.
     void toggleEnable();
 
     // Releases the text objects and the text renderer while a GL context is

@@ -7,6 +7,9 @@
 
 #include <GL/glew.h>
 
+#include <cstdio>
+#include <cstring>
+
 namespace Tolvane {
 
 namespace {
@@ -14,6 +17,27 @@ namespace {
 // Info logs are read into a fixed buffer: at most 1023 characters of a log
 // reach the message.
 constexpr GLsizei LOG_SIZE = 1024;
+
+// The object's info log, whole, up to its first NUL.
+std::string wholeLog(GLuint object, bool isProgram) {
+    GLint length = 0;
+    if (isProgram) {
+        glGetProgramiv(object, GL_INFO_LOG_LENGTH, &length);
+    } else {
+        glGetShaderiv(object, GL_INFO_LOG_LENGTH, &length);
+    }
+    if (length <= 0) {
+        return std::string();
+    }
+    std::string log(static_cast<size_t>(length), '\0');
+    if (isProgram) {
+        glGetProgramInfoLog(object, length, nullptr, &log[0]);
+    } else {
+        glGetShaderInfoLog(object, length, nullptr, &log[0]);
+    }
+    log.resize(std::strlen(log.c_str()));
+    return log;
+}
 
 } // namespace
 
@@ -62,6 +86,44 @@ void Shader::setSources(std::string vertex, std::string fragment) {
     fragmentSource = std::move(fragment);
 }
 
+void Shader::setSourcePaths(std::string vertexPath, std::string fragmentPath) {
+    this->vertexPath = std::move(vertexPath);
+    this->fragmentPath = std::move(fragmentPath);
+}
+
+Logger::Message Shader::setUp(const Common::Shaders& shaders, uint32_t width, uint32_t height, Cosmonaut* cosmonaut,
+                              TextureManager* textureManager) {
+    initialize(width, height);
+    const std::string fragment = Helpers::readFile(shaders.fragment);
+    const std::string vertex = Helpers::readFile(shaders.vertex);
+    setSources(vertex, fragment);
+    setSourcePaths(shaders.vertex, shaders.fragment);
+    initializeTextures(shaders.textures);
+    initializeUniforms(shaders.uniforms);
+    setCosmonaut(cosmonaut);
+    setTextureManager(textureManager);
+    return initShader();
+}
+
+void Shader::reportFailure(const std::string& path, uint32_t object, bool isProgram) const {
+    if (vertexPath.empty() && fragmentPath.empty()) {
+        return;
+    }
+    const std::string log = wholeLog(object, isProgram);
+    std::string lines;
+    size_t start = 0;
+    do {
+        size_t end = log.find('\n', start);
+        if (end == std::string::npos) {
+            end = log.size();
+        }
+        lines += path + ": " + log.substr(start, end - start) + "\n";
+        start = end + 1;
+    } while (start < log.size());
+    std::fputs(lines.c_str(), stderr);
+    std::fflush(stderr);
+}
+
 Logger::Message Shader::initShader() {
     Logger::Message result;
 
@@ -101,6 +163,7 @@ Logger::Message Shader::initShader() {
     glGetProgramInfoLog(program, LOG_SIZE, nullptr, log);
     result.error = true;
     result.text = log;
+    reportFailure(vertexPath + " + " + fragmentPath, program, true);
     return result;
 }
 
@@ -127,6 +190,7 @@ Logger::Message Shader::compileShader(uint32_t type) {
     glGetShaderInfoLog(shader, LOG_SIZE, nullptr, log);
     result.error = true;
     result.text = log;
+    reportFailure(type == GL_VERTEX_SHADER ? vertexPath : fragmentPath, shader, false);
     glDeleteShader(shader);
     return result;
 }

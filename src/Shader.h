@@ -8,9 +8,10 @@
 // Use: initialize (the quad) once a context is current; setSources;
 // initializeTextures and initializeUniforms (the configured bindings);
 // setCosmonaut and setTextureManager; initShader, whose message carries the
-// GL's log when the build fails. Then render once a frame. To rebuild from
-// new sources: cleanShader, setSources, initShader. Before the window goes
-// away, releaseGraphics frees every GL object the shader holds.
+// GL's log when the build fails (setUp does all of that for a configured
+// demo). Then render once a frame. To rebuild from new sources: cleanShader,
+// setSources, initShader. Before the window goes away, releaseGraphics frees
+// every GL object the shader holds.
 
 #include "Common.h"
 #include "Logger.h"
@@ -49,6 +50,19 @@ public:
     // Stores the configured screen size and uploads the quad.
     void initialize(uint32_t width, uint32_t height);
     void setSources(std::string vertex, std::string fragment);
+    // Names the files the sources were read from. From then on a failed
+    // build also writes the GL's whole log to stderr, each line behind the
+    // path of the file at fault ("shaders/fragment.glsl: 0:6(19): error:
+    // ..."; both paths, joined by " + ", for a link error), so that the
+    // terminal shows every character, however long the log.
+    void setSourcePaths(std::string vertexPath, std::string fragmentPath);
+
+    // Sets the shader up for a configured demo and builds it: initialize
+    // with the given size, the sources read from the configured files (and
+    // their paths), the configured textures and uniforms, the sync driver and
+    // the texture manager; then initShader, whose message it returns.
+    Logger::Message setUp(const Common::Shaders& shaders, uint32_t width, uint32_t height, Cosmonaut* cosmonaut,
+                          TextureManager* textureManager);
 
     // Builds the program from the current sources. On failure the message
     // carries the failing stage's or the link's info log, and the frame shows
@@ -80,12 +94,18 @@ public:
     void releaseGraphics();
 
 private:
+    // Writes the info log of a failed shader or program object to stderr
+    // behind path, when the source paths are known.
+    void reportFailure(const std::string& path, uint32_t object, bool isProgram) const;
+
     uint32_t width = 0;
     uint32_t height = 0;
     std::string vertexSource;
     uint32_t vertexShader = 0;
     std::string fragmentSource;
     uint32_t fragmentShader = 0;
+    std::string vertexPath;
+    std::string fragmentPath;
     uint32_t program = 0;
     std::vector<std::unique_ptr<UniformVariable>> uniformVariables;
     std::vector<std::unique_ptr<UniformTexture>> uniformTextures;

@@ -10,6 +10,7 @@
 #include "Music.h"
 #include "Platform.h"
 #include "Shader.h"
+#include "ShaderWatcher.h"
 #include "TextureManager.h"
 #include "sync.h"
 
@@ -19,6 +20,8 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -35,7 +38,29 @@ TextureManager textureManager;
 
 GLFWwindow* window = nullptr;
 bool fullscreen = false;
-const char* const VERSION = "1.4";
+// Editing mode rebuilds the shader when its files are saved.
+ShaderWatcher shaderWatcher;
+const char* const VERSION = TOLVANE_VERSION;
+
+const char* const USAGE =
+    "Usage: tolvane [CONFIGURATION | FOLDER]\n"
+    "       tolvane --help | --version\n"
+    "\n"
+    "Plays a demo: its tune, and a full-screen fragment shader whose uniforms\n"
+    "follow keyframed sync tracks.\n"
+    "\n"
+    "  CONFIGURATION  the demo's JSON file (default: configuration.json); paths\n"
+    "                 in it are relative to the working directory\n"
+    "  FOLDER         a demo folder: its configuration.json is read and paths in\n"
+    "                 it, track files too, are relative to the folder\n"
+    "  --help         print this help and exit\n"
+    "  --version      print the version and exit\n"
+    "\n"
+    "Keys: Escape quits. In editing mode (\"release\": false) also C (log),\n"
+    "F (maximise), R (rebuild the shaders) and S (silence); the shaders are\n"
+    "rebuilt on their own when their files are saved.\n"
+    "\n"
+    "See tolvane(1) for the configuration keys and exit statuses.\n";
 
 // The longest window side asked of the window system: X11 keeps window sizes
 // in 16 bits, and no graphics card draws a larger framebuffer.
@@ -50,16 +75,31 @@ void logError(int code, const char* description) {
 // Follows the framebuffer's size with the viewport.
 void framebufferSizeCallback(GLFWwindow*, int width, int height) { glViewport(0, 0, width, height); }
 
-// Rebuilds the shader program from its files, logging a build error.
-void rebuildShader() {
+// Rebuilds the shader program from these sources, logging a build error.
+void rebuildShader(const std::string& vertex, const std::string& fragment) {
     shader.cleanShader();
-    const std::string fragment = Helpers::readFile(configurations.shaders.fragment);
-    const std::string vertex = Helpers::readFile(configurations.shaders.vertex);
     shader.setSources(vertex, fragment);
-    Logger::Message message;
-    message = shader.initShader();
+    const Logger::Message message = shader.initShader();
     if (message.error) {
         logger.write(Logger::ERROR, message.text);
+    }
+}
+
+// Rebuilds the shader program from its files as they are now (the R key).
+void rebuildShader() {
+    const std::string fragment = Helpers::readFile(configurations.shaders.fragment);
+    const std::string vertex = Helpers::readFile(configurations.shaders.vertex);
+    rebuildShader(vertex, fragment);
+}
+
+// Rebuilds after a shader file was saved. A file that reads empty or not at
+// all is taken for a save still under way: the next save event tries again,
+// and nothing is logged meanwhile.
+void rebuildOnSave() {
+    const std::string fragment = Helpers::readFile(configurations.shaders.fragment);
+    const std::string vertex = Helpers::readFile(configurations.shaders.vertex);
+    if (!fragment.empty() && !vertex.empty()) {
+        rebuildShader(vertex, fragment);
     }
 }
 
@@ -158,6 +198,9 @@ void mainLoop() {
         logger.render();
         glfwSwapBuffers(window);
         glfwPollEvents();
+        if (shaderWatcher.poll()) {
+            rebuildOnSave();
+        }
         if (configurations.demo.release && music.hasMusicEnded()) {
             glfwSetWindowShouldClose(window, 1);
         }
@@ -178,29 +221,25 @@ void cleanUp() {
     glfwTerminate();
 }
 
-int main(int argc, char** argv) {
-    std::string path = "configuration.json";
-    const std::vector<std::string> arguments = Platform::arguments(argc, argv);
-    if (arguments.size() > 1) {
-        path = arguments[1];
+// Undoes what openWindow has done so far: the one way out of its failures.
+void terminateWindow() {
+    if (window != nullptr) {
+        glfwDestroyWindow(window);
+        window = nullptr;
     }
-    configurations.read(path);
-#ifdef SIGXFSZ
-    // A save beyond the file-size limit then fails like any failed write
-    // instead of killing the player with the edits it holds.
-    std::signal(SIGXFSZ, SIG_IGN);
-#endif
+    glfwTerminate();
+}
 
+// Starts the window library and opens the window with its OpenGL context
+// and entry points. On failure writes why to standard output, undoes it all
+// and returns false.
+bool openWindow() {
     const Common::Demo& demo = configurations.demo;
     const Common::Shaders& shaders = configurations.shaders;
-    if (shaders.vertex.empty() || shaders.fragment.empty()) {
-        std::printf("provide vertex and fragment shaders in configuration file");
-        return 1;
-    }
-
     if (!glfwInit()) {
         std::printf("glfwInit failed");
-        return -1;
+        terminateWindow();
+        return false;
     }
     glfwSetErrorCallback(logError);
 
@@ -215,15 +254,13 @@ int main(int argc, char** argv) {
     if (demo.width <= 0 || demo.height <= 0 || demo.width > MAX_WINDOW_SIDE || demo.height > MAX_WINDOW_SIDE) {
         const std::string size = std::to_string(demo.width) + "x" + std::to_string(demo.height);
         logError(GLFW_INVALID_VALUE, ("Invalid window size " + size).c_str());
-        std::printf("window creation failed");
-        glfwTerminate();
-        return -1;
+    } else {
+        window = glfwCreateWindow(demo.width, demo.height, title.c_str(), monitor, nullptr);
     }
-    window = glfwCreateWindow(demo.width, demo.height, title.c_str(), monitor, nullptr);
     if (window == nullptr) {
         std::printf("window creation failed");
-        glfwTerminate();
-        return -1;
+        terminateWindow();
+        return false;
     }
 
     setIcon(demo.icon);
@@ -239,15 +276,20 @@ int main(int argc, char** argv) {
     const GLenum glewStatus = glewInit();
     if (glewStatus != GLEW_OK) {
         std::printf("glew error: %s", reinterpret_cast<const char*>(glewGetErrorString(glewStatus)));
-        glfwDestroyWindow(window);
-        window = nullptr;
-        glfwTerminate();
-        return -1;
+        terminateWindow();
+        return false;
     }
 
     glViewport(0, 0, demo.width, demo.height);
     glfwSetFramebufferSizeCallback(window, framebufferSizeCallback);
+    return true;
+}
 
+// Starts the components in their fixed order, up to a built (or logged)
+// shader program. callbacks must outlive the frame loop.
+void startComponents(sync_cb& callbacks, const std::string& demoFolder) {
+    const Common::Demo& demo = configurations.demo;
+    const Common::Shaders& shaders = configurations.shaders;
     logger.initialize(25, 0.0f, static_cast<float>(demo.height), !demo.release);
     writeBanner();
 
@@ -256,32 +298,71 @@ int main(int argc, char** argv) {
 
     music.initialize(configurations.tune.frequency, configurations.tune.file);
 
-    // The playback callbacks the editor drives; the table outlives the loop.
-    sync_cb callbacks;
     callbacks.pause = musicPause;
     callbacks.set_row = musicSetRow;
     callbacks.is_playing = musicPlaying;
-    cosmonaut.initialize(configurations.tune.BPM, configurations.sync.RPB);
+    cosmonaut.initialize(configurations.tune.BPM, configurations.sync.RPB, demoFolder);
     if (!demo.release) {
         cosmonaut.connectPlayer(configurations.sync.host);
     }
     cosmonaut.setFunctions(&callbacks);
     cosmonaut.setTracks(configurations.tracks);
 
-    shader.initialize(static_cast<uint32_t>(demo.width), static_cast<uint32_t>(demo.height));
-    const std::string fragment = Helpers::readFile(shaders.fragment);
-    const std::string vertex = Helpers::readFile(shaders.vertex);
-    shader.setSources(vertex, fragment);
-    shader.initializeTextures(shaders.textures);
-    shader.initializeUniforms(shaders.uniforms);
-    shader.setCosmonaut(&cosmonaut);
-    shader.setTextureManager(&textureManager);
-    Logger::Message message;
-    message = shader.initShader();
+    const Logger::Message message = shader.setUp(shaders, static_cast<uint32_t>(demo.width),
+                                                 static_cast<uint32_t>(demo.height), &cosmonaut, &textureManager);
     if (message.error) {
         logger.write(Logger::ERROR, message.text);
     }
+    if (!demo.release) {
+        shaderWatcher.watch({shaders.vertex, shaders.fragment});
+    }
+}
 
+// Reads the demo named on the command line: a configuration file (paths in
+// it relative to the working directory), or a folder holding
+// configuration.json (paths relative to the folder). Returns the folder, or
+// the empty string for a file.
+std::string readDemo(const std::vector<std::string>& arguments) {
+    const std::string argument = arguments.size() > 1 ? arguments[1] : "configuration.json";
+    std::error_code error;
+    if (!std::filesystem::is_directory(Platform::filePath(argument), error)) {
+        configurations.read(argument);
+        return std::string();
+    }
+    configurations.read((Platform::filePath(argument) / "configuration.json").u8string());
+    configurations.resolvePaths(argument);
+    return argument;
+}
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> arguments = Platform::arguments(argc, argv);
+    if (arguments.size() > 1 && arguments[1] == "--help") {
+        std::fputs(USAGE, stdout);
+        return 0;
+    }
+    if (arguments.size() > 1 && arguments[1] == "--version") {
+        std::printf("tolvane %s\n", VERSION);
+        return 0;
+    }
+    const std::string demoFolder = readDemo(arguments);
+#ifdef SIGXFSZ
+    // A save beyond the file-size limit then fails like any failed write
+    // instead of killing the player with the edits it holds.
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
+
+    const Common::Shaders& shaders = configurations.shaders;
+    if (shaders.vertex.empty() || shaders.fragment.empty()) {
+        std::printf("provide vertex and fragment shaders in configuration file");
+        return 1;
+    }
+    if (!openWindow()) {
+        return -1;
+    }
+
+    // The playback callbacks the editor drives; the table outlives the loop.
+    sync_cb callbacks;
+    startComponents(callbacks, demoFolder);
     music.play();
     mainLoop();
     cleanUp();

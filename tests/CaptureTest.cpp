@@ -29,7 +29,9 @@
 #include <sys/wait.h>
 
 namespace fs = std::filesystem;
+using Tolvane::Testing::Key;
 using Tolvane::Testing::TempDir;
+using Tolvane::Testing::trackFile;
 
 namespace {
 
@@ -78,34 +80,6 @@ std::string readBytes(const fs::path& path) {
 
 // --- Keys, written to track files and evaluated here ------------------------
 
-enum KeyType { STEP = 0, LINEAR = 1, SMOOTH = 2, RAMP = 3 };
-
-struct Key {
-    int32_t row;
-    float value;
-    KeyType type;
-};
-
-// A track file: key count, then row, value and type byte per key,
-// little-endian.
-std::string trackFile(const std::vector<Key>& keys) {
-    std::string bytes;
-    auto put32 = [&](uint32_t v) {
-        for (int i = 0; i < 4; ++i) {
-            bytes += static_cast<char>(v >> (8 * i) & 0xFF);
-        }
-    };
-    put32(static_cast<uint32_t>(keys.size()));
-    for (const Key& key : keys) {
-        uint32_t bits = 0;
-        std::memcpy(&bits, &key.value, 4);
-        put32(static_cast<uint32_t>(key.row));
-        put32(bits);
-        bytes += static_cast<char>(key.type);
-    }
-    return bytes;
-}
-
 // The keyed value at a fractional row: before the first key its value, from
 // the last key on its value, in between the first key's curve.
 double evaluate(const std::vector<Key>& keys, double row) {
@@ -118,10 +92,10 @@ double evaluate(const std::vector<Key>& keys, double row) {
         if (row >= a.row && row < b.row) {
             double t = (row - a.row) / (b.row - a.row);
             switch (a.type) {
-            case STEP: t = 0.0; break;
-            case LINEAR: break;
-            case SMOOTH: t = t * t * (3.0 - 2.0 * t); break;
-            case RAMP: t = t * t; break;
+            case KEY_STEP: t = 0.0; break;
+            case KEY_SMOOTH: t = t * t * (3.0 - 2.0 * t); break;
+            case KEY_RAMP: t = t * t; break;
+            default: break;
             }
             return a.value + (b.value - a.value) * t;
         }
@@ -140,9 +114,9 @@ constexpr double kRowRate = 120.0 / 60.0 * 8;  // 120 BPM, 8 rows a beat
 constexpr int kTuneRate = 22050;
 constexpr double kTuneSeconds = 2.0;
 
-const std::vector<Key> kRedKeys = {{0, 0.0f, LINEAR}, {16, 1.0f, STEP}};
-const std::vector<Key> kGreenKeys = {{0, 0.1f, SMOOTH}, {12, 0.9f, LINEAR}, {20, 0.2f, STEP}};
-const std::vector<Key> kBlueKeys = {{2, 0.0f, RAMP}, {14, 1.0f, STEP}};
+const std::vector<Key> kRedKeys = {{0, 0.0f, KEY_LINEAR}, {16, 1.0f, KEY_STEP}};
+const std::vector<Key> kGreenKeys = {{0, 0.1f, KEY_SMOOTH}, {12, 0.9f, KEY_LINEAR}, {20, 0.2f, KEY_STEP}};
+const std::vector<Key> kBlueKeys = {{2, 0.0f, KEY_RAMP}, {14, 1.0f, KEY_STEP}};
 
 // The left half of the picture shows the "colour" track; the right half
 // shows time / 2 in red, with blue in its upper half only. The halves meet at

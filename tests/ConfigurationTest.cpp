@@ -51,7 +51,7 @@ TEST(Configuration, MissingFileKeepsEveryDefaultAndReportsFailure) {
     expectDefaults(configuration);
 }
 
-TEST(Configuration, EmptyObjectAndNonJsonKeepEveryDefault) {
+TEST(Configuration, DocumentsOfTheWrongShapeKeepEveryDefault) {
     bool ok = false;
     expectDefaults(readText("{}", &ok));
     EXPECT_TRUE(ok);
@@ -62,6 +62,16 @@ TEST(Configuration, EmptyObjectAndNonJsonKeepEveryDefault) {
     expectDefaults(readText("42"));
     expectDefaults(readText("\"text\""));
     expectDefaults(readText("null"));
+    expectDefaults(readText("1e999"));
+    expectDefaults(readText(std::string("\x00\xff\xfe{\"demo\"\x01", 10)));
+    expectDefaults(readText(R"({ "demo": [false], "screen": "big", "shaders": [3, 3], "sync": 7 })"));
+    // Nesting deep enough to exhaust a recursive parser's stack.
+    expectDefaults(readText(std::string(200000, '[') + std::string(200000, ']')));
+    std::string objects;
+    for (int i = 0; i < 100000; ++i) {
+        objects += "{\"a\":";
+    }
+    expectDefaults(readText(objects + "1" + std::string(100000, '}')));
 }
 
 TEST(Configuration, ReadsEveryScalarWithCommentsAccepted) {
@@ -136,6 +146,14 @@ TEST(Configuration, ValuesOfTheWrongKindKeepTheirFieldAndNeverThrow) {
     EXPECT_TRUE(c.shaders.textures.empty());
     EXPECT_TRUE(c.tracks.empty());
     EXPECT_TRUE(c.assets.empty());
+
+    // Versions too big to convert, and a document cut off inside them.
+    for (const char* text : {R"({ "shaders": { "majorVersion": 1e300, "minorVersion": 99999999999999999999 } })",
+                             R"({ "demo": { "release": false }, "shaders": { "majorVer)"}) {
+        const Configuration versions = readText(text);
+        EXPECT_EQ(versions.shaders.majorVersion, 2) << text;
+        EXPECT_EQ(versions.shaders.minorVersion, 1) << text;
+    }
 }
 
 TEST(Configuration, ListsAppendInDocumentOrderWithMissingMembersEmpty) {
@@ -209,9 +227,16 @@ TEST(Configuration, EmptyShaderPathIsStoredEmpty) {
     EXPECT_EQ(c.shaders.fragment, "shaders/fragment.glsl");
 }
 
-TEST(Configuration, CopiesHandedToComponentsAreIndependent) {
-    const Configuration c = readText(R"({ "tracks": [ { "track": "fade", "type": "float1" } ] })");
-    std::vector<Common::Track> copy = c.tracks;
-    copy.clear();
-    EXPECT_EQ(c.tracks.size(), 1u);
+TEST(Configuration, ResolvingAgainstAFolderPrefixesRelativeFilePathsOnly) {
+    Configuration c = readText(R"({ "demo": { "icon": "/abs/icon.png" }, "music": { "file": "../tune.ogg" },
+        "shaders": { "vertex": "" },
+        "assets": [ { "name": "a", "file": "pics/a.png", "type": "staticTexture" }, { "name": "b" } ] })");
+    c.resolvePaths("my demo/");
+    EXPECT_EQ(c.demo.icon, "/abs/icon.png");
+    EXPECT_EQ(c.tune.file, "my demo/../tune.ogg");
+    EXPECT_EQ(c.shaders.vertex, "") << "an empty path must still stop the player";
+    EXPECT_EQ(c.shaders.fragment, "my demo/shaders/fragment.glsl");
+    EXPECT_EQ(c.assets[0].file, "my demo/pics/a.png");
+    EXPECT_EQ(c.assets[1].file, "");
+    EXPECT_EQ(c.assets[0].name, "a") << "names are not paths";
 }

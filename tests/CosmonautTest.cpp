@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <memory>
 #include <string>
 #include <thread>
@@ -48,7 +49,7 @@ class CosmonautTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(scratch.ok());
+        ASSERT_TRUE(scratch.enter());
         Playback::playing = 1;
         Playback::seekSeconds.clear();
         Playback::pauses.clear();
@@ -84,7 +85,7 @@ protected:
         cosmonaut.update(seconds);
     }
 
-    ScratchDir scratch;
+    TempDir scratch;
     std::unique_ptr<TestEditor> editor;
     Cosmonaut cosmonaut;
 };
@@ -203,6 +204,21 @@ TEST_F(CosmonautTest, UnconfiguredNamesAndUnknownTypesHaveNoTracks)
     EXPECT_TRUE(editor->connected());
 }
 
+TEST_F(CosmonautTest, NegativeAndUndefinedTimesGiveWholeRows)
+{
+    start(120.0, 8, true, {});
+    ASSERT_TRUE(editor->waitForClient());
+    cosmonaut.update(1.0);
+    ASSERT_TRUE(editor->waitForRowReport(16));
+    // -0.05 s is row -0.8, which lies on row -1, not on row 0.
+    cosmonaut.update(-0.05);
+    ASSERT_TRUE(editor->waitForRowReport(-1));
+    // A time that is not a number gives row 0.
+    cosmonaut.update(std::nan(""));
+    ASSERT_TRUE(editor->waitForRowReport(0));
+    EXPECT_EQ(editor->rowReports(), (std::vector<int32_t>{16, -1, 0}));
+}
+
 TEST_F(CosmonautTest, SeeksReachTheCallbacksWithTheRowRate)
 {
     start(120.0, 8, true, {});
@@ -274,9 +290,9 @@ TEST_F(CosmonautTest, ALostLinkIsRestoredWithinTheSameFrame)
 
 TEST_F(CosmonautTest, ReleaseModeReadsTrackFilesAndNeverConnects)
 {
-    writeFile("sync_fade.track", trackFileBytes({{0, 0.0f, KEY_LINEAR}, {16, 1.0f, KEY_STEP}}));
-    writeFile("sync_col.x.track", trackFileBytes({{0, 0.25f, KEY_STEP}}));
-    writeFile("sync_col.z.track", trackFileBytes({{0, 4.0f, KEY_RAMP}, {32, 0.0f, KEY_STEP}}));
+    scratch.write("sync_fade.track", trackFile({{0, 0.0f, KEY_LINEAR}, {16, 1.0f, KEY_STEP}}));
+    scratch.write("sync_col.x.track", trackFile({{0, 0.25f, KEY_STEP}}));
+    scratch.write("sync_col.z.track", trackFile({{0, 4.0f, KEY_RAMP}, {32, 0.0f, KEY_STEP}}));
     start(120.0, 8, false, {track(Common::FLOAT1, "fade"), track(Common::FLOAT3, "col")});
 
     for (int frame = 0; frame < 10; ++frame)

@@ -131,11 +131,23 @@ bool startEditing(Player& player) {
     return ::testing::AssertionSuccess();
 }
 
+// Writes the demo, starts it in editing mode beside editor and waits for
+// the link and every track request.
+::testing::AssertionResult startLinked(Player& player, TestEditor& editor) {
+    if (!editor.listening()) {
+        return ::testing::AssertionFailure() << "the editor port is taken";
+    }
+    if (!writeDemo(player.dir(), false) || !startEditing(player)) {
+        return ::testing::AssertionFailure() << "the player did not start: " << player.standardOutput();
+    }
+    return linkedWithEveryTrack(editor);
+}
+
 void sendStepKeys(TestEditor& editor, double fade, double posX, double posY, double colX, double colY,
                   double colZ) {
     const double values[] = {fade, posX, posY, colX, colY, colZ};
     for (uint32_t track = FADE; track <= COL_Z; ++track) {
-        EXPECT_TRUE(editor.setKey(track, 0, static_cast<float>(values[track]), 0));
+        EXPECT_TRUE(editor.setKey(track, 0, static_cast<float>(values[track]), KEY_STEP));
     }
 }
 
@@ -143,12 +155,8 @@ void sendStepKeys(TestEditor& editor, double fade, double posX, double posY, dou
 
 TEST(EditingLoop, LinkRequestsEveryTrackInOrderAndKeysShowInTheNextFrames) {
     TestEditor editor;
-    ASSERT_TRUE(editor.listening());
     Player player;
-    ASSERT_TRUE(writeDemo(player.dir(), false));
-    ASSERT_TRUE(startEditing(player)) << player.standardOutput();
-
-    ASSERT_TRUE(linkedWithEveryTrack(editor));
+    ASSERT_TRUE(startLinked(player, editor));
     EXPECT_EQ(editor.trackRequests(), SYNC_TRACKS) << "one request per sync track, in configuration order";
     EXPECT_EQ(editor.lastGreeting(), "hello, synctracker!");
 
@@ -166,7 +174,7 @@ TEST(EditingLoop, LinkRequestsEveryTrackInOrderAndKeysShowInTheNextFrames) {
     EXPECT_TRUE(near(topRight(keyed), expected(0.2, 0.4, 0.6))) << "(col.x, col.y, col.z): " << describe(topRight(keyed));
 
     // An edit replaces the key on its row; a linear pair interpolates.
-    EXPECT_TRUE(editor.setKey(COL_Y, 0, 0.9f, 0));
+    EXPECT_TRUE(editor.setKey(COL_Y, 0, 0.9f, KEY_STEP));
     EXPECT_TRUE(near(topRight(player.waitForImage([](const Image& image) {
                          return near(topRight(image), expected(0.2, 0.9, 0.6));
                      })),
@@ -184,15 +192,12 @@ TEST(EditingLoop, LinkRequestsEveryTrackInOrderAndKeysShowInTheNextFrames) {
 
 TEST(EditingLoop, SetRowSeeksTheMusicAndPauseStopsTimeAndRowReports) {
     TestEditor editor;
-    ASSERT_TRUE(editor.listening());
     Player player;
-    ASSERT_TRUE(writeDemo(player.dir(), false));
-    ASSERT_TRUE(startEditing(player)) << player.standardOutput();
-    ASSERT_TRUE(linkedWithEveryTrack(editor));
+    ASSERT_TRUE(startLinked(player, editor));
 
     // fade rises linearly from 0 at row 0 to 1 at row 200.
-    EXPECT_TRUE(editor.setKey(FADE, 0, 0.0f, 1));
-    EXPECT_TRUE(editor.setKey(FADE, 200, 1.0f, 0));
+    EXPECT_TRUE(editor.setKey(FADE, 0, 0.0f, KEY_LINEAR));
+    EXPECT_TRUE(editor.setKey(FADE, 200, 1.0f, KEY_STEP));
 
     // Playing: the player reports its rows as they pass.
     ASSERT_TRUE(editor.waitForRowReport([](int32_t row) { return row >= 8; }, 20s)) << "no row reports while playing";
@@ -231,8 +236,8 @@ TEST(EditingLoop, SetRowSeeksTheMusicAndPauseStopsTimeAndRowReports) {
     EXPECT_NEAR(timeIn(player.waitForImage(drawn)), 100 / ROW_RATE, 0.01) << "a seek does not resume playback";
     EXPECT_TRUE(editor.rowReports().empty());
 
-    // Resumed: the reports go on from the row the seek chose.
-    ASSERT_TRUE(editor.pause(0));
+    // Resumed, by any flag but 1: the reports go on from the row the seek chose.
+    ASSERT_TRUE(editor.pause(2));
     ASSERT_TRUE(editor.waitForRowReport([](int32_t row) { return row >= 100; }, 10s));
     const std::vector<int32_t> resumed = editor.rowReports();
     ASSERT_FALSE(resumed.empty());
@@ -264,34 +269,31 @@ TEST(EditingLoop, SetRowSeeksTheMusicAndPauseStopsTimeAndRowReports) {
 
 TEST(EditingLoop, SavedTrackFilesHoldTheKeysAndReleaseModePlaysThemWithoutALink) {
     TestEditor editor;
-    ASSERT_TRUE(editor.listening());
     Player editing;
-    ASSERT_TRUE(writeDemo(editing.dir(), false));
-    ASSERT_TRUE(startEditing(editing)) << editing.standardOutput();
-    ASSERT_TRUE(linkedWithEveryTrack(editor));
+    ASSERT_TRUE(startLinked(editing, editor));
 
     // fade: linear 0 -> 1 over rows 0..32 (two seconds), step 1 until 64,
     // then smooth to 0.5; a key at 48 is set and deleted again.
-    EXPECT_TRUE(editor.setKey(FADE, 64, 0.5f, 2));
-    EXPECT_TRUE(editor.setKey(FADE, 0, 0.0f, 1));
-    EXPECT_TRUE(editor.setKey(FADE, 48, 0.3f, 0));
-    EXPECT_TRUE(editor.setKey(FADE, 32, 1.0f, 0));
+    EXPECT_TRUE(editor.setKey(FADE, 64, 0.5f, KEY_SMOOTH));
+    EXPECT_TRUE(editor.setKey(FADE, 0, 0.0f, KEY_LINEAR));
+    EXPECT_TRUE(editor.setKey(FADE, 48, 0.3f, KEY_STEP));
+    EXPECT_TRUE(editor.setKey(FADE, 32, 1.0f, KEY_STEP));
     EXPECT_TRUE(editor.deleteKey(FADE, 48));
-    EXPECT_TRUE(editor.setKey(POS_X, 0, 0.25f, 0));
-    EXPECT_TRUE(editor.setKey(POS_Y, 16, 0.75f, 3));
-    EXPECT_TRUE(editor.setKey(COL_X, 0, 0.2f, 0));
-    EXPECT_TRUE(editor.setKey(COL_Y, 0, 0.4f, 0));
-    EXPECT_TRUE(editor.setKey(COL_Z, 0, 0.6f, 1));
-    EXPECT_TRUE(editor.setKey(COL_Z, 100, -2.5f, 0));
+    EXPECT_TRUE(editor.setKey(POS_X, 0, 0.25f, KEY_STEP));
+    EXPECT_TRUE(editor.setKey(POS_Y, 16, 0.75f, KEY_RAMP));
+    EXPECT_TRUE(editor.setKey(COL_X, 0, 0.2f, KEY_STEP));
+    EXPECT_TRUE(editor.setKey(COL_Y, 0, 0.4f, KEY_STEP));
+    EXPECT_TRUE(editor.setKey(COL_Z, 0, 0.6f, KEY_LINEAR));
+    EXPECT_TRUE(editor.setKey(COL_Z, 100, -2.5f, KEY_STEP));
     ASSERT_TRUE(editor.saveTracks());
 
     const std::map<std::string, std::string> files = {
-        {"sync_fade.track", trackFile({{0, 0.0f, 1}, {32, 1.0f, 0}, {64, 0.5f, 2}})},
-        {"sync_pos.x.track", trackFile({{0, 0.25f, 0}})},
-        {"sync_pos.y.track", trackFile({{16, 0.75f, 3}})},
-        {"sync_col.x.track", trackFile({{0, 0.2f, 0}})},
-        {"sync_col.y.track", trackFile({{0, 0.4f, 0}})},
-        {"sync_col.z.track", trackFile({{0, 0.6f, 1}, {100, -2.5f, 0}})},
+        {"sync_fade.track", trackFile({{0, 0.0f, KEY_LINEAR}, {32, 1.0f, KEY_STEP}, {64, 0.5f, KEY_SMOOTH}})},
+        {"sync_pos.x.track", trackFile({{0, 0.25f, KEY_STEP}})},
+        {"sync_pos.y.track", trackFile({{16, 0.75f, KEY_RAMP}})},
+        {"sync_col.x.track", trackFile({{0, 0.2f, KEY_STEP}})},
+        {"sync_col.y.track", trackFile({{0, 0.4f, KEY_STEP}})},
+        {"sync_col.z.track", trackFile({{0, 0.6f, KEY_LINEAR}, {100, -2.5f, KEY_STEP}})},
     };
     const auto allSaved = [&] {
         for (const auto& [name, bytes] : files) {
@@ -356,11 +358,8 @@ TEST(EditingLoop, SavedTrackFilesHoldTheKeysAndReleaseModePlaysThemWithoutALink)
 
 TEST(EditingLoop, LostEditorLeavesTheLastKeysAndTheReturningEditorGetsEveryRequestAgain) {
     auto editor = std::make_unique<TestEditor>();
-    ASSERT_TRUE(editor->listening());
     Player player;
-    ASSERT_TRUE(writeDemo(player.dir(), false));
-    ASSERT_TRUE(startEditing(player)) << player.standardOutput();
-    ASSERT_TRUE(linkedWithEveryTrack(*editor));
+    ASSERT_TRUE(startLinked(player, *editor));
 
     sendStepKeys(*editor, 0.5, 0.25, 0.75, 0.2, 0.4, 0.6);
     const auto keyed = [](const Image& image) {

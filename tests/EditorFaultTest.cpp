@@ -46,7 +46,7 @@ const std::vector<Fault>& faults() {
     static const std::vector<Fault> list = {
         {"closes in the middle of a key",
          [](TestEditor& editor, const TestEditor::Bytes& key) {
-             sendAll(editor, concat(key, prefix(TestEditor::encodeSetKey(1, 0, 0.9f, 0), 7)));
+             sendAll(editor, concat(key, prefix(TestEditor::encodeSetKey(1, 0, 0.9f, KEY_STEP), 7)));
              editor.closeConnection();
          },
          ""},
@@ -66,12 +66,12 @@ const std::vector<Fault>& faults() {
          ""},
         {"a key for the track just past the last",
          [](TestEditor& editor, const TestEditor::Bytes& key) {
-             sendAll(editor, concat(key, TestEditor::encodeSetKey(3, 0, 0.9f, 0)));
+             sendAll(editor, concat(key, TestEditor::encodeSetKey(3, 0, 0.9f, KEY_STEP)));
          },
          ""},
         {"a key for track 0xFFFFFFFF",
          [](TestEditor& editor, const TestEditor::Bytes& key) {
-             sendAll(editor, concat(key, TestEditor::encodeSetKey(0xFFFFFFFFu, 0, 0.9f, 0)));
+             sendAll(editor, concat(key, TestEditor::encodeSetKey(0xFFFFFFFFu, 0, 0.9f, KEY_STEP)));
          },
          ""},
         {"a deletion on a track out of range",
@@ -89,11 +89,11 @@ const std::vector<Fault>& faults() {
              sendAll(editor, concat(key, TestEditor::encodeSetKey(2, 0, 0.9f, 255)));
          },
          ""},
-        {"the unknown command 07",
+        {"the unknown command 06, the first past the known ones",
          [](TestEditor& editor, const TestEditor::Bytes& key) {
-             sendAll(editor, concat(key, {0x07, 0, 0, 0, 0, 0}));
+             sendAll(editor, concat(key, {0x06, 0, 0, 0, 0, 0}));
          },
-         "unknown cmd: 07\n"},
+         "unknown cmd: 06\n"},
         {"the player's own request code 02",
          [](TestEditor& editor, const TestEditor::Bytes& key) {
              sendAll(editor, concat(key, {0x02, 0, 0, 0, 3, 'r', 'e', 'd'}));
@@ -101,7 +101,7 @@ const std::vector<Fault>& faults() {
          "unknown cmd: 02\n"},
         {"the unknown command ff, then a valid key",
          [](TestEditor& editor, const TestEditor::Bytes& key) {
-             sendAll(editor, concat(concat(key, {0xFF}), TestEditor::encodeSetKey(1, 0, 0.9f, 0)));
+             sendAll(editor, concat(concat(key, {0xFF}), TestEditor::encodeSetKey(1, 0, 0.9f, KEY_STEP)));
          },
          "unknown cmd: ff\n"},
     };
@@ -121,8 +121,8 @@ TEST(EditorFaults, EachBrokenMessageDropsTheLinkKeepsTheKeysAndAGoodEditorIsServ
     std::string diagnostics;
     double green = 0.4;
     double blue = 0.6;
-    EXPECT_TRUE(editor.setKey(1, 0, static_cast<float>(green), 0));
-    EXPECT_TRUE(editor.setKey(2, 0, static_cast<float>(blue), 0));
+    EXPECT_TRUE(editor.setKey(1, 0, static_cast<float>(green), KEY_STEP));
+    EXPECT_TRUE(editor.setKey(2, 0, static_cast<float>(blue), KEY_STEP));
 
     int round = 0;
     for (const Fault& fault : faults()) {
@@ -134,7 +134,7 @@ TEST(EditorFaults, EachBrokenMessageDropsTheLinkKeepsTheKeysAndAGoodEditorIsServ
 
         // The fault arrives right behind a valid key, which is applied.
         const double red = round * 0.07;
-        fault.inject(editor, TestEditor::encodeSetKey(0, 0, static_cast<float>(red), 0));
+        fault.inject(editor, TestEditor::encodeSetKey(0, 0, static_cast<float>(red), KEY_STEP));
         diagnostics += fault.diagnostic;
 
         // The player drops the link and tries again (and is turned away).
@@ -161,9 +161,9 @@ TEST(EditorFaults, EachBrokenMessageDropsTheLinkKeepsTheKeysAndAGoodEditorIsServ
         EXPECT_EQ(editor.trackRequests(), TRACKS);
         green = 0.1 + round * 0.05;
         blue = 0.9 - round * 0.05;
-        EXPECT_TRUE(editor.setKey(0, 0, 0.5f, 0));
-        EXPECT_TRUE(editor.setKey(1, 0, static_cast<float>(green), 0));
-        EXPECT_TRUE(editor.setKey(2, 0, static_cast<float>(blue), 0));
+        EXPECT_TRUE(editor.setKey(0, 0, 0.5f, KEY_STEP));
+        EXPECT_TRUE(editor.setKey(1, 0, static_cast<float>(green), KEY_STEP));
+        EXPECT_TRUE(editor.setKey(2, 0, static_cast<float>(blue), KEY_STEP));
         const Rgb fresh = expected(0.5, green, blue);
         const Image relinked = player.waitForImage([&](const Image& image) { return near(values(image), fresh); });
         EXPECT_TRUE(near(values(relinked), fresh)) << describe(values(relinked)) << " instead of " << describe(fresh);

@@ -33,6 +33,16 @@ TEST(EntryPoint, EmptyVertexPathStopsWithItsMessageAndStatusOne) {
     EXPECT_EQ(player.standardError(), "");
 }
 
+TEST(EntryPoint, WithoutADisplayTheWindowLibraryFailsToStartWithStatus255) {
+    Player player;
+    writeShaders(player.dir());
+    player.dir().write("configuration.json", basicConfiguration(false));
+    player.unsetEnvironment("DISPLAY");
+    player.unsetEnvironment("WAYLAND_DISPLAY");
+    EXPECT_EQ(runToExit(player), 255);
+    EXPECT_EQ(player.standardOutput(), "glfwInit failed");
+}
+
 TEST(EntryPoint, DefaultContextVersionIsRefusedWithTheLibraryErrorThenOurs) {
     Player player;
     player.dir().write("configuration.json", R"({ "demo": { "release": false } })");
@@ -48,6 +58,41 @@ TEST(EntryPoint, FirstArgumentNamesTheConfigurationAndFurtherOnesAreIgnored) {
     player.dir().write("other.json", R"({ "shaders": { "fragment": "" } })");
     EXPECT_EQ(runToExit(player, {"other.json", "configuration.json", "third"}), 1);
     EXPECT_EQ(player.standardOutput(), "provide vertex and fragment shaders in configuration file");
+}
+
+TEST(EntryPoint, HelpAndVersionPrintAndExitWithStatusZero) {
+    Player version;
+    EXPECT_EQ(runToExit(version, {"--version"}), 0);
+    EXPECT_EQ(version.standardOutput(), std::string("tolvane ") + TOLVANE_VERSION + "\n");
+    Player help;
+    EXPECT_EQ(runToExit(help, {"--help"}), 0);
+    EXPECT_EQ(help.standardOutput().rfind("Usage: tolvane [CONFIGURATION | FOLDER]\n", 0), 0u);
+}
+
+TEST(EntryPoint, AFolderArgumentPlaysTheDemoInItFromAnyWorkingDirectory) {
+    Player player;
+    // A name the track-file encoder would mangle: only the track names are
+    // encoded, never the folder.
+    const std::string folder = "my demo-1/";
+    writeShaders(player.dir());
+    player.dir().write(folder + "shaders/vertex.glsl", passThroughVertexShader());
+    player.dir().write(folder + "shaders/fragment.glsl",
+                       "#version 330 core\nuniform float level;\nout vec4 c;\n"
+                       "void main() { c = vec4(level, 1.0 - level, 0.0, 1.0); }\n");
+    player.dir().write(folder + "sync_level.track", trackFile({{0, 1.0f, 0}}));
+    player.dir().write(folder + "configuration.json",
+                       std::string(R"({ "demo": { "release": false }, "sync": { "host": ")") + NO_EDITOR_HOST +
+                           R"(" }, "screen": { "width": 320, "height": 240 },
+                              "shaders": { "majorVersion": 3, "minorVersion": 3,
+                                           "uniforms": [ { "track": "level", "variable": "level" } ] },
+                              "tracks": [ { "track": "level", "type": "float1" } ] })");
+    ASSERT_TRUE(player.start({folder}));
+    ASSERT_NE(player.waitForWindow(), 0u) << player.standardOutput();
+    const Image frame = player.waitForImage([](const Image& image) { return image.at(160, 20)[0] == 255; });
+    EXPECT_EQ(frame.at(160, 20)[0], 255) << "the folder's shader, fed from the folder's track file";
+    EXPECT_EQ(frame.at(160, 20)[1], 0);
+    player.requestClose();
+    EXPECT_EQ(player.waitForExit(), 0);
 }
 
 TEST(EntryPoint, EditingModeOpensATitledWindowAndTheCloseControlEndsWithStatusZero) {

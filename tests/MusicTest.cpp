@@ -3,7 +3,7 @@
 // writes every sample the player hands it to a file that the tests read back.
 
 #include "Music.h"
-#include "TempDir.h"
+#include "TestFiles.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -369,7 +369,6 @@ TEST_F(MusicTest, PositionFollowsRealTimeAndStandsStillWhilePaused) {
     const auto beforePlay = Clock::now();
     music.play();
     const auto start = Clock::now();
-    music.play();  // already playing: no second start
     double previous = 0.0;
     double worst = 0.0;
     while (secondsSince(start) < 0.6) {
@@ -416,6 +415,9 @@ TEST_F(MusicTest, PositionMovesSmoothlyOnAPlayingDevice) {
         const double before = secondsSince(start);
         const double p = music.position();
         const double after = secondsSince(start);
+        // Already playing: play() again must not restart the clock, which
+        // would hold the position back behind the sound.
+        music.play();
         // The device takes 23 ms of sound at a time; in between the position
         // keeps moving with the time that passes, never stepping back nor
         // jumping ahead of that time. (How evenly it moves is measured by the
@@ -659,11 +661,13 @@ TEST_F(MusicTest, PlaysQuietlyWithoutAnOutputDevice) {
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 
-TEST_F(MusicTest, BackendVersionIsPackedMajorMinorPatch) {
-    const uint32_t version = Music::backendVersion();
-    EXPECT_EQ(version >> 24, 2u);
-    EXPECT_GE(version, 2u << 24 | 0u << 16 | 7u << 8);  // audio streams exist
-    EXPECT_EQ(version & 0xFFu, 0u);
+TEST_F(MusicTest, BackendVersionIsTheInstalledLibrarysPacked) {
+    // The version the package system reports, "major.minor.patch".
+    unsigned major = 0;
+    unsigned minor = 0;
+    unsigned patch = 0;
+    ASSERT_EQ(std::sscanf(AUDIO_PACKAGE_VERSION, "%u.%u.%u", &major, &minor, &patch), 3) << AUDIO_PACKAGE_VERSION;
+    EXPECT_EQ(Music::backendVersion(), major << 24 | minor << 16 | patch << 8);
 }
 
 TEST_F(MusicTest, ADecoderLeftBehindDelaysTheTuneByWholeBuffersAndLosesNoFrame) {

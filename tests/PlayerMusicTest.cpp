@@ -38,6 +38,14 @@ void writeShaders(TempDir& dir) {
     dir.write("shaders/fragment.glsl", TIME_SHADER);
 }
 
+// The time demo with a tone of the given length as its tune.
+bool writeToneDemo(TempDir& dir, bool release, double seconds) {
+    writeShaders(dir);
+    dir.write("configuration.json",
+              timeConfiguration(release, R"(, "music": { "file": "tone.wav", "frequency": 44100 })"));
+    return writeTone(dir, "tone.wav", seconds);
+}
+
 bool drawn(const Image& image) { return !image.empty() && std::abs(image.at(0, 0)[1] - 128) <= 1; }
 
 double timeIn(const Image& image) { return image.at(image.width / 2, image.height / 2)[2] / 255.0 * 16.0; }
@@ -74,6 +82,18 @@ TEST(PlayerMusic, ReleaseModeClosesItselfWhenTheTuneHasPlayedOut) {
     EXPECT_EQ(player.standardError(), "");
 }
 
+TEST(PlayerMusic, EditingModeOutlivesItsTune) {
+    Player player;
+    ASSERT_TRUE(writeToneDemo(player.dir(), false, 0.5));
+    ASSERT_TRUE(player.start());
+    ASSERT_NE(player.waitForWindow(), 0u) << player.standardOutput();
+    std::this_thread::sleep_for(2s);
+    EXPECT_TRUE(player.running()) << "the player is still there well after the tune";
+    EXPECT_TRUE(drawn(player.waitForImage(drawn))) << "and still draws";
+    player.requestClose();
+    EXPECT_EQ(player.waitForExit(), 0);
+}
+
 TEST(PlayerMusic, MissingTuneStillRendersWithTheTimeStandingAtZero) {
     Player player;
     writeShaders(player.dir());
@@ -105,10 +125,7 @@ TEST(PlayerMusic, MissingTuneStillRendersWithTheTimeStandingAtZero) {
 
 TEST(PlayerMusic, WithoutAnAudioDriverSettingThePlayerKeepsInStepAndQuiet) {
     Player player;
-    writeShaders(player.dir());
-    ASSERT_TRUE(writeTone(player.dir(), "tone.wav", 20.0));
-    player.dir().write("configuration.json",
-                       timeConfiguration(true, R"(, "music": { "file": "tone.wav", "frequency": 44100 })"));
+    ASSERT_TRUE(writeToneDemo(player.dir(), true, 20.0));
     // The audio back end picks its own driver; this machine has no sound
     // card, so none but its silent one can open.
     player.unsetEnvironment("SDL_AUDIODRIVER");

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <sstream>
 #include <thread>
 
 using namespace Tolvane::Testing;
@@ -225,7 +226,10 @@ void main() {
 TEST(PlayerRender, ShaderThatFailsToCompileShowsBlackAndTheLogAndKeepsRunning) {
     Player player;
     player.dir().write("shaders/vertex.glsl", passThroughVertexShader());
-    player.dir().write("shaders/fragment.glsl", "#version 330 core\nout vec4 colour;\nvoid main() { colour = ; }\n");
+    // Two faults, so that the log has two lines; the font on screen lacks
+    // the underscore and the quotes they hold.
+    player.dir().write("shaders/fragment.glsl", "#version 330 core\nout vec4 colour;\n"
+                                                "void main() { colour = colour_r; }\nvoid main() {}\n");
     player.dir().write("configuration.json", basicConfiguration(false, 320, 240));
     ASSERT_TRUE(startAndWait(player)) << player.standardOutput();
 
@@ -272,7 +276,16 @@ TEST(PlayerRender, ShaderThatFailsToCompileShowsBlackAndTheLogAndKeepsRunning) {
 
     player.requestClose();
     EXPECT_EQ(player.waitForExit(), 0);
-    EXPECT_EQ(player.standardError(), "");
+    // The terminal has the compiler's whole log, every line behind the
+    // configured path, every character kept; the fixed build adds nothing.
+    const std::string errors = player.standardError();
+    EXPECT_NE(errors.find("shaders/fragment.glsl: 0:3("), std::string::npos) << errors;
+    EXPECT_NE(errors.find("colour_r'"), std::string::npos) << errors;
+    EXPECT_NE(errors.find("\nshaders/fragment.glsl: 0:4("), std::string::npos) << errors;
+    std::istringstream lines(errors);
+    for (std::string line; std::getline(lines, line);) {
+        EXPECT_EQ(line.rfind("shaders/fragment.glsl: ", 0), 0u) << line;
+    }
 }
 
 TEST(PlayerRender, ReleaseModeShaderThatFailsToCompileShowsABlackScreenUntilTheMusicEnds) {
@@ -299,5 +312,5 @@ TEST(PlayerRender, ReleaseModeShaderThatFailsToCompileShowsABlackScreenUntilTheM
     // ...while the frame loop goes on until the music has played out.
     EXPECT_EQ(player.waitForExit(30s), 0);
     EXPECT_EQ(player.standardOutput(), "");
-    EXPECT_EQ(player.standardError(), "");
+    EXPECT_EQ(player.standardError().rfind("shaders/fragment.glsl: ", 0), 0u) << "the log goes to the terminal";
 }

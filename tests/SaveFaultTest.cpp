@@ -40,7 +40,7 @@ std::vector<Key> ramp(int count, float base) {
     bytes.insert(bytes.end(), save.begin(), save.end());
     // The red value goes after the save, so that it is not saved; it is
     // what shows that the player carried on.
-    const TestEditor::Bytes marker = TestEditor::encodeSetKey(0, 100, static_cast<float>(red), 0);
+    const TestEditor::Bytes marker = TestEditor::encodeSetKey(0, 100, static_cast<float>(red), KEY_STEP);
     bytes.insert(bytes.end(), marker.begin(), marker.end());
     if (!editor.sendRaw(bytes)) {
         return ::testing::AssertionFailure() << "the editor could not send";

@@ -5,11 +5,13 @@
 #include "GlContext.h"
 #include "Helpers.h"
 #include "Shader.h"
+#include "TestFiles.h"
 #include "TextureManager.h"
 
 #include <gtest/gtest.h>
 #include <lodepng.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -50,6 +52,19 @@ out vec4 color;
 float undefinedHelper();
 void main() { color = vec4(undefinedHelper()); }
 )";
+
+// A fragment stage whose red, green and blue are the red channels of up to
+// three samplers of these names, sampled at the centre.
+std::string samplingFragment(const std::vector<std::string>& samplers) {
+    std::string declarations;
+    std::string channels[3] = {"0.0", "0.0", "0.0"};
+    for (size_t i = 0; i < samplers.size() && i < 3; ++i) {
+        declarations += "uniform sampler2D " + samplers[i] + ";\n";
+        channels[i] = "texture(" + samplers[i] + ", vec2(0.5)).r";
+    }
+    return "#version 330 core\n" + declarations + "out vec4 color;\nvoid main() { color = vec4(" + channels[0] +
+           ", " + channels[1] + ", " + channels[2] + ", 1.0); }\n";
+}
 
 // The full info log of compiling source as a stage of the given type.
 std::string compileLog(GLenum type, const std::string& source) {
@@ -113,13 +128,8 @@ class ShaderTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(context.ok()) << "no OpenGL context";
-        directory = fs::temp_directory_path() /
-                    ("tolvane-shader-" + std::to_string(getpid()) + "-" +
-                     ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(directory);
+        ASSERT_TRUE(scratch.ok());
     }
-
-    void TearDown() override { fs::remove_all(directory); }
 
     // Writes a width x height PNG of one grey level and returns its asset.
     Common::Asset greyAsset(const std::string& name, unsigned char level, unsigned width = 1, unsigned height = 1) {
@@ -133,10 +143,29 @@ protected:
         return asset;
     }
 
+    // Sets shader up as the player does for its 800x600 screen, with the
+    // given stages; bindings and the build are left to the test.
+    static void prepare(Shader& shader, const std::string& fragment, const std::string& vertex = VERTEX) {
+        shader.initialize(800, 600);
+        shader.setSources(vertex, fragment);
+    }
+
     std::array<uint8_t, 4> centre() const { return context.pixel(context.width() / 2, context.height() / 2); }
 
+    // Builds shader, which must fail with the given log, and draws a frame,
+    // which must be black.
+    void expectFailedBuild(Shader& shader, const std::string& log) {
+        const Logger::Message failed = shader.initShader();
+        EXPECT_TRUE(failed.error);
+        EXPECT_EQ(failed.text, log);
+        shader.render(0.0);
+        const std::array<uint8_t, 4> pixel = centre();
+        EXPECT_EQ(pixel, (std::array<uint8_t, 4>{0, 0, 0, 255}));
+    }
+
     Testing::GlContext context{64, 64};
-    fs::path directory;
+    Testing::TempDir scratch;
+    const fs::path directory{scratch.path()};
 };
 
 void expectColour(std::array<uint8_t, 4> pixel, int red, int green, int blue, int tolerance = 1) {
@@ -147,8 +176,7 @@ void expectColour(std::array<uint8_t, 4> pixel, int red, int green, int blue, in
 
 TEST_F(ShaderTest, TimeAndResolutionShowTheGivenTimeAndConfiguredSize) {
     Shader shader;
-    shader.initialize(800, 600);
-    shader.setSources(VERTEX, R"(#version 330 core
+    prepare(shader, R"(#version 330 core
 uniform float time;
 uniform vec2 resolution;
 out vec4 color;
@@ -186,9 +214,8 @@ void main() { color = vec4(time / 10.0, resolution.x / 1000.0, resolution.y / 10
 
 TEST_F(ShaderTest, TimeReachesOnlyAVariableBoundToIt) {
     Shader shader;
-    shader.initialize(800, 600);
     // A variable named time but bound to nothing keeps its default of 0.
-    shader.setSources(VERTEX, R"(#version 330 core
+    prepare(shader, R"(#version 330 core
 uniform float time;
 uniform vec2 resolution;
 out vec4 color;
@@ -205,8 +232,7 @@ TEST_F(ShaderTest, LaterBondToTheSameVariableWins) {
     Cosmonaut cosmonaut;
     for (const bool timeFirst : {true, false}) {
         Shader shader;
-        shader.initialize(800, 600);
-        shader.setSources(VERTEX, R"(#version 330 core
+        prepare(shader, R"(#version 330 core
 uniform float level;
 out vec4 color;
 void main() { color = vec4(level, 0.0, 1.0, 1.0); }
@@ -223,24 +249,44 @@ void main() { color = vec4(level, 0.0, 1.0, 1.0); }
     }
 }
 
+TEST_F(ShaderTest, TrackComponentsReachVectorUniformsInOrder) {
+    // The sync driver in release mode reads the tracks from files.
+    ASSERT_TRUE(scratch.enter());
+    const float values[] = {0.2f, 0.4f, 0.6f, 0.8f, 1.0f};
+    const char* const files[] = {"sync_pos.x.track", "sync_pos.y.track", "sync_col.x.track", "sync_col.y.track",
+                                 "sync_col.z.track"};
+    for (int i = 0; i < 5; ++i) {
+        scratch.write(files[i], Testing::trackFile({{0, values[i], KEY_STEP}}));
+    }
+    Cosmonaut cosmonaut;
+    cosmonaut.initialize(120.0, 8);
+    cosmonaut.setTracks({{Common::FLOAT2, "pos"}, {Common::FLOAT3, "col"}});
+    cosmonaut.update(0.0);
+
+    Shader shader;
+    prepare(shader, R"(#version 330 core
+uniform vec2 pos;
+uniform vec3 col;
+out vec4 color;
+void main() { color = gl_FragCoord.x < 32.0 ? vec4(pos, 0.0, 1.0) : vec4(col, 1.0); }
+)");
+    shader.initializeUniforms({{"pos", "pos"}, {"col", "col"}});
+    shader.setCosmonaut(&cosmonaut);
+    ASSERT_FALSE(shader.initShader().error);
+    shader.render(0.0);
+    expectColour(context.pixel(16, 32), 51, 102, 0);
+    expectColour(context.pixel(48, 32), 153, 204, 255);
+    cosmonaut.cleanUp();
+}
+
 TEST_F(ShaderTest, TexturesReachUnitsInListOrderEveryFrame) {
     TextureManager textures;
     textures.setTextures({greyAsset("a_tex", 120), greyAsset("b_tex", 220), greyAsset("c_tex", 50)});
     textures.initializeTextures();
 
     Shader shader;
-    shader.initialize(800, 600);
-    shader.setSources(VERTEX, R"(#version 330 core
-uniform sampler2D c_tex;
-uniform sampler2D a_tex;
-uniform sampler2D b_tex;
-out vec4 color;
-void main() {
-    vec2 uv = vec2(0.5);
-    color = vec4(texture(c_tex, uv).r, texture(a_tex, uv).r, texture(b_tex, uv).r, 1.0);
-}
-)");
     const std::vector<std::string> order{"c_tex", "a_tex", "b_tex"};
+    prepare(shader, samplingFragment(order));
     shader.initializeTextures(order);
     shader.setTextureManager(&textures);
     ASSERT_FALSE(shader.initShader().error);
@@ -274,17 +320,7 @@ TEST_F(ShaderTest, TextureNameWithoutTextureSamplesTextureZero) {
     textures.initializeTextures();
 
     Shader shader;
-    shader.initialize(800, 600);
-    shader.setSources(VERTEX, R"(#version 330 core
-uniform sampler2D present;
-uniform sampler2D broken;
-uniform sampler2D unknown;
-out vec4 color;
-void main() {
-    vec2 uv = vec2(0.5);
-    color = vec4(texture(present, uv).r, texture(broken, uv).r, texture(unknown, uv).r, 1.0);
-}
-)");
+    prepare(shader, samplingFragment({"present", "broken", "unknown"}));
     shader.initializeTextures({"present", "broken", "unknown"});
     shader.setTextureManager(&textures);
     ASSERT_FALSE(shader.initShader().error);
@@ -308,8 +344,7 @@ void main() {
 
 TEST_F(ShaderTest, SuccessfulBuildReturnsNoError) {
     Shader shader;
-    shader.initialize(800, 600);
-    shader.setSources(VERTEX, RED);
+    prepare(shader, RED);
     const Logger::Message built = shader.initShader();
     EXPECT_FALSE(built.error);
     EXPECT_EQ(built.text, "");
@@ -325,8 +360,7 @@ TEST_F(ShaderTest, VertexCompileErrorReportsThatStageOnlyAndDrawsBlack) {
     ASSERT_NE(vertexLog.find("vertexOnlyMistake"), std::string::npos) << vertexLog;
 
     Shader shader;
-    shader.initialize(800, 600);
-    shader.setSources(VERTEX, RED);
+    prepare(shader, RED);
     ASSERT_FALSE(shader.initShader().error);
     shader.render(0.0);
     expectColour(centre(), 255, 0, 0, 0);
@@ -334,56 +368,38 @@ TEST_F(ShaderTest, VertexCompileErrorReportsThatStageOnlyAndDrawsBlack) {
     // Both stages broken: the fragment stage is never compiled.
     shader.cleanShader();
     shader.setSources(BROKEN_VERTEX, BROKEN_FRAGMENT);
-    const Logger::Message failed = shader.initShader();
-    EXPECT_TRUE(failed.error);
-    EXPECT_EQ(failed.text, vertexLog);
-    EXPECT_EQ(failed.text.find("fragmentOnlyMistake"), std::string::npos);
-    shader.render(0.0);
-    expectColour(centre(), 0, 0, 0, 0);
-    EXPECT_EQ(centre()[3], 255);
+    expectFailedBuild(shader, vertexLog);
 }
 
 TEST_F(ShaderTest, FragmentCompileErrorReportsItsLogAndDrawsBlack) {
     const std::string fragmentLog = compileLog(GL_FRAGMENT_SHADER, BROKEN_FRAGMENT);
     Shader shader;
-    shader.initialize(800, 600);
-    shader.setSources(VERTEX, BROKEN_FRAGMENT);
-    const Logger::Message failed = shader.initShader();
-    EXPECT_TRUE(failed.error);
-    EXPECT_EQ(failed.text, fragmentLog);
-    shader.render(0.0);
-    expectColour(centre(), 0, 0, 0, 0);
+    prepare(shader, BROKEN_FRAGMENT);
+    expectFailedBuild(shader, fragmentLog);
 }
 
 TEST_F(ShaderTest, LinkErrorReportsTheProgramLogAndDrawsBlack) {
     const std::string expected = linkLog(VERTEX, UNLINKABLE_FRAGMENT);
     ASSERT_FALSE(expected.empty());
     Shader shader;
-    shader.initialize(800, 600);
-    shader.setSources(VERTEX, RED);
+    prepare(shader, RED);
     ASSERT_FALSE(shader.initShader().error);
     shader.render(0.0);
 
     shader.cleanShader();
     shader.setSources(VERTEX, UNLINKABLE_FRAGMENT);
-    const Logger::Message failed = shader.initShader();
-    EXPECT_TRUE(failed.error);
-    EXPECT_EQ(failed.text, expected);
-    shader.render(0.0);
-    expectColour(centre(), 0, 0, 0, 0);
+    shader.setSourcePaths("v.glsl", "f.glsl");
+    ::testing::internal::CaptureStderr();
+    expectFailedBuild(shader, expected);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr().rfind("v.glsl + f.glsl: ", 0), 0u) << "a link error names both";
 }
 
 TEST_F(ShaderTest, MissingShaderFileGivesEmptySourceAndFailedCompile) {
     const std::string missing = Helpers::readFile((directory / "no-such-vertex.glsl").string());
     EXPECT_EQ(missing, "");
     Shader shader;
-    shader.initialize(800, 600);
-    shader.setSources(missing, RED);
-    const Logger::Message failed = shader.initShader();
-    EXPECT_TRUE(failed.error);
-    EXPECT_EQ(failed.text, compileLog(GL_VERTEX_SHADER, ""));
-    shader.render(0.0);
-    expectColour(centre(), 0, 0, 0, 0);
+    prepare(shader, RED, missing);
+    expectFailedBuild(shader, compileLog(GL_VERTEX_SHADER, ""));
 }
 
 TEST_F(ShaderTest, ReadFileReturnsEveryByte) {
@@ -395,8 +411,7 @@ TEST_F(ShaderTest, ReadFileReturnsEveryByte) {
 
 TEST_F(ShaderTest, SourceIsCompiledUpToANulByte) {
     Shader shader;
-    shader.initialize(800, 600);
-    shader.setSources(VERTEX, std::string(RED) + std::string(1, '\0') + "this is not GLSL");
+    prepare(shader, std::string(RED) + std::string(1, '\0') + "this is not GLSL");
     EXPECT_FALSE(shader.initShader().error);
     shader.render(0.0);
     expectColour(centre(), 255, 0, 0, 0);
@@ -406,8 +421,7 @@ TEST_F(ShaderTest, RebuildAfterFailureDraws) {
     std::string vertex = VERTEX;
     std::string fragment = BROKEN_FRAGMENT;
     Shader shader;
-    shader.initialize(800, 600);
-    shader.setSources(vertex, fragment);
+    prepare(shader, fragment, vertex);
     EXPECT_TRUE(shader.initShader().error);
     shader.render(0.0);
     expectColour(centre(), 0, 0, 0, 0);
@@ -435,11 +449,24 @@ TEST_F(ShaderTest, LongInfoLogIsCutTo1023Characters) {
     ASSERT_GT(full.size(), 1023u);
 
     Shader shader;
-    shader.initialize(800, 600);
-    shader.setSources(VERTEX, fragment);
+    prepare(shader, fragment);
     const Logger::Message failed = shader.initShader();
     EXPECT_TRUE(failed.error);
     EXPECT_EQ(failed.text, full.substr(0, 1023));
+
+    // Once the files are named, stderr has the whole log, line by line
+    // behind the failing file's path.
+    std::string expected;
+    for (size_t start = 0; start < full.size();) {
+        const size_t end = std::min(full.find('\n', start), full.size());
+        expected += "shaders/f.glsl: " + full.substr(start, end - start) + "\n";
+        start = end + 1;
+    }
+    shader.setSourcePaths("shaders/v.glsl", "shaders/f.glsl");
+    shader.cleanShader();
+    ::testing::internal::CaptureStderr();
+    EXPECT_TRUE(shader.initShader().error);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), expected);
 }
 
 TEST_F(ShaderTest, RebuildsLeakNoGlObjects) {
@@ -452,6 +479,8 @@ TEST_F(ShaderTest, RebuildsLeakNoGlObjects) {
     shader.initialize(800, 600);
     shader.initializeTextures({"first", "second"});
     shader.setTextureManager(&textures);
+    while (glGetError() != GL_NO_ERROR) {
+    }
     const std::vector<std::pair<const char*, const char*>> builds{
         {VERTEX, RED}, {BROKEN_VERTEX, RED}, {VERTEX, BROKEN_FRAGMENT}, {VERTEX, UNLINKABLE_FRAGMENT}};
     for (int cycle = 0; cycle < 40; ++cycle) {
@@ -460,6 +489,8 @@ TEST_F(ShaderTest, RebuildsLeakNoGlObjects) {
         shader.setSources(vertex, fragment);
         EXPECT_EQ(shader.initShader().error, cycle % builds.size() != 0);
         shader.render(0.0);
+        // A failed build leaves render nothing to make current.
+        EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR)) << "cycle " << cycle;
         EXPECT_EQ(livePrograms(), 1) << "cycle " << cycle;
         EXPECT_EQ(liveShaders(), 2) << "cycle " << cycle;
         EXPECT_EQ(liveTextures(), 3) << "cycle " << cycle;

@@ -48,8 +48,8 @@ long peakVirtualKb()
 
 class SyncDevice : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(scratch.ok()); }
-    ScratchDir scratch;
+    void SetUp() override { ASSERT_TRUE(scratch.enter()); }
+    TempDir scratch;
 };
 
 void expectEmpty(const sync_track* track)
@@ -125,15 +125,37 @@ TEST_F(SyncDevice, SavedTracksLandInTheirEncodedFiles)
         EXPECT_EQ(fs::file_size(file), 13u) << file;
 }
 
+TEST_F(SyncDevice, AFolderTakenAsGivenHoldsTheTrackFiles)
+{
+    // Absolute, and named as the encoder would not name it.
+    fs::create_directories("my demo-1");
+    const std::string folder = fs::absolute("my demo-1").string() + "/";
+    Device d = makeDevice();
+    ASSERT_EQ(sync_set_folder(d.get(), folder.c_str()), 0);
+    ASSERT_EQ(sync_set_key(sync_get_track(d.get(), "scene/part 1"), {3, 1.0f, KEY_LINEAR}), 0);
+    ASSERT_EQ(sync_save_tracks(d.get()), 0);
+    EXPECT_EQ(scratch.entries(), (std::vector<std::string>{"my demo-1", "my demo-1/sync_scene",
+                                                           "my demo-1/sync_scene/part-201.track"}));
+
+    Device again = makeDevice();
+    ASSERT_EQ(sync_set_folder(again.get(), folder.c_str()), 0);
+    EXPECT_EQ(sync_get_track(again.get(), "scene/part 1")->key_count, 1);
+    // The empty folder is the working directory again.
+    writeFile("sync_here.track", trackFileBytes({{0, 2.0f, 0}}));
+    ASSERT_EQ(sync_set_folder(again.get(), ""), 0);
+    EXPECT_EQ(sync_get_track(again.get(), "here")->key_count, 1);
+    EXPECT_EQ(sync_set_folder(nullptr, "x"), -1);
+}
+
 TEST_F(SyncDevice, AskingTwiceReturnsTheSameTrackLoadedOnce)
 {
-    writeFile("sync_fade.track", trackFileBytes({{0, 1.0f, 0}}));
+    scratch.write("sync_fade.track", trackFile({{0, 1.0f, KEY_STEP}}));
     Device d = makeDevice();
     sync_track* first = sync_get_track(d.get(), "fade");
     ASSERT_NE(first, nullptr);
     ASSERT_EQ(first->key_count, 1);
 
-    writeFile("sync_fade.track", trackFileBytes({{0, 2.0f, 0}, {5, 3.0f, 0}}));
+    scratch.write("sync_fade.track", trackFile({{0, 2.0f, KEY_STEP}, {5, 3.0f, KEY_STEP}}));
     EXPECT_EQ(sync_get_track(d.get(), "fade"), first);
     EXPECT_EQ(first->key_count, 1);
     EXPECT_EQ(first->keys[0].value, 1.0f);
@@ -148,7 +170,7 @@ TEST_F(SyncDevice, AskingTwiceReturnsTheSameTrackLoadedOnce)
 
 TEST_F(SyncDevice, MissingOrZeroLengthFileGivesAnEmptyTrack)
 {
-    writeFile("sync_zero.track", {});
+    scratch.write("sync_zero.track", std::string());
     Device d = makeDevice();
     expectEmpty(sync_get_track(d.get(), "missing"));
     expectEmpty(sync_get_track(d.get(), "zero"));
@@ -156,9 +178,9 @@ TEST_F(SyncDevice, MissingOrZeroLengthFileGivesAnEmptyTrack)
 
 TEST_F(SyncDevice, TwentyTwoByteFileYieldsHalfAtRowFive)
 {
-    Bytes bytes = trackFileBytes({{0, 0.0f, KEY_LINEAR}, {10, 1.0f, KEY_STEP}});
+    const std::string bytes = trackFile({{0, 0.0f, KEY_LINEAR}, {10, 1.0f, KEY_STEP}});
     ASSERT_EQ(bytes.size(), 22u);
-    writeFile("sync_fade.track", bytes);
+    scratch.write("sync_fade.track", bytes);
 
     Device d = makeDevice();
     const sync_track* t = sync_get_track(d.get(), "fade");
@@ -168,8 +190,8 @@ TEST_F(SyncDevice, TwentyTwoByteFileYieldsHalfAtRowFive)
 
 TEST_F(SyncDevice, WellFormedFileLoadsExactlyAsWritten)
 {
-    std::vector<FileKey> keys = {{INT32_MIN, -0.0f, 3}, {-7, 1e-30f, 2}, {0, 3.25f, 1}, {INT32_MAX, -1e30f, 0}};
-    writeFile("sync_x.track", trackFileBytes(keys));
+    std::vector<Key> keys = {{INT32_MIN, -0.0f, KEY_RAMP}, {-7, 1e-30f, KEY_SMOOTH}, {0, 3.25f, KEY_LINEAR}, {INT32_MAX, -1e30f, KEY_STEP}};
+    scratch.write("sync_x.track", trackFile(keys));
     Device d = makeDevice();
     const sync_track* t = sync_get_track(d.get(), "x");
     ASSERT_EQ(t->key_count, 4);
@@ -182,28 +204,27 @@ TEST_F(SyncDevice, WellFormedFileLoadsExactlyAsWritten)
 
 TEST_F(SyncDevice, MalformedFilesLoadEmpty)
 {
-    Bytes good = trackFileBytes({{0, 0.0f, 1}, {10, 1.0f, 0}});
-    Bytes truncated(good.begin(), good.end() - 1);
-    Bytes trailing = good;
-    trailing.push_back(0);
+    const std::string good = trackFile({{0, 0.0f, KEY_LINEAR}, {10, 1.0f, KEY_STEP}});
+    const std::string truncated = good.substr(0, good.size() - 1);
+    const std::string trailing = good + std::string(1, '\0');
     struct Case {
         const char* name;
-        Bytes bytes;
+        std::string bytes;
     };
     const Case cases[] = {
         {"truncated", truncated},
         {"trailing", trailing},
-        {"short", Bytes{2, 0, 0}},
-        {"negative", trackFileBytes(-1, {})},
-        {"negativewithkey", trackFileBytes(-1, {{0, 1.0f, 0}})},
-        {"huge", trackFileBytes(INT32_MAX, {{0, 1.0f, 0}})},
-        {"countbelowlength", trackFileBytes(1, {{0, 1.0f, 0}, {10, 1.0f, 0}})},
-        {"repeatedrow", trackFileBytes({{5, 1.0f, 0}, {5, 2.0f, 0}})},
-        {"descending", trackFileBytes({{0, 1.0f, 0}, {10, 2.0f, 0}, {9, 3.0f, 0}})},
+        {"short", std::string("\x02\0\0", 3)},
+        {"negative", trackFile(-1, {})},
+        {"negativewithkey", trackFile(-1, {{0, 1.0f, KEY_STEP}})},
+        {"huge", trackFile(INT32_MAX, {{0, 1.0f, KEY_STEP}})},
+        {"countbelowlength", trackFile(1, {{0, 1.0f, KEY_STEP}, {10, 1.0f, KEY_STEP}})},
+        {"repeatedrow", trackFile({{5, 1.0f, KEY_STEP}, {5, 2.0f, KEY_STEP}})},
+        {"descending", trackFile({{0, 1.0f, KEY_STEP}, {10, 2.0f, KEY_STEP}, {9, 3.0f, KEY_STEP}})},
     };
     Device d = makeDevice();
     for (const Case& c : cases) {
-        writeFile(sync_track_path("sync", c.name), c.bytes);
+        scratch.write(sync_track_path("sync", c.name), c.bytes);
         SCOPED_TRACE(c.name);
         expectEmpty(sync_get_track(d.get(), c.name));
     }
@@ -214,8 +235,8 @@ TEST_F(SyncDevice, HugeKeyCountsAllocateNothingLarge)
 {
     // A file that claims far more keys than it holds must not make the
     // loader reserve memory for them.
-    writeFile("sync_big.track", trackFileBytes(10'000'000, {{0, 1.0f, 0}}));
-    writeFile("sync_max.track", trackFileBytes(INT32_MAX, {{0, 1.0f, 0}}));
+    scratch.write("sync_big.track", trackFile(10'000'000, {{0, 1.0f, KEY_STEP}}));
+    scratch.write("sync_max.track", trackFile(INT32_MAX, {{0, 1.0f, KEY_STEP}}));
     long before = peakVirtualKb();
     ASSERT_GT(before, 0);
     Device d = makeDevice();
@@ -227,7 +248,7 @@ TEST_F(SyncDevice, HugeKeyCountsAllocateNothingLarge)
 
 TEST_F(SyncDevice, KeyTypeAboveThreeInAFileActsAsStep)
 {
-    writeFile("sync_odd.track", trackFileBytes({{0, 0.25f, 200}, {10, 1.0f, 1}}));
+    scratch.write("sync_odd.track", trackFile({{0, 0.25f, 200}, {10, 1.0f, KEY_LINEAR}}));
     Device d = makeDevice();
     const sync_track* t = sync_get_track(d.get(), "odd");
     ASSERT_EQ(t->key_count, 2);
@@ -245,8 +266,8 @@ TEST_F(SyncDevice, SavingWritesEveryKeyLittleEndian)
     sync_get_track(d.get(), "empty");
     ASSERT_EQ(sync_save_tracks(d.get()), 0);
 
-    EXPECT_EQ(readFile("sync_pos.x.track"), trackFileBytes({{-2, 1.5f, 2}, {300, -4.0f, 3}}));
-    EXPECT_EQ(readFile("sync_empty.track"), (Bytes{0, 0, 0, 0}));
+    EXPECT_EQ(scratch.read("sync_pos.x.track"), trackFile({{-2, 1.5f, KEY_SMOOTH}, {300, -4.0f, KEY_RAMP}}));
+    EXPECT_EQ(scratch.read("sync_empty.track"), std::string(4, '\0'));
     EXPECT_EQ(scratch.entries(), (std::vector<std::string>{"sync_empty.track", "sync_pos.x.track"}));
 
     // What was saved loads back as it was.
@@ -260,17 +281,17 @@ TEST_F(SyncDevice, SavingWritesEveryKeyLittleEndian)
 
 TEST_F(SyncDevice, SavingOverwritesAnOlderFile)
 {
-    writeFile("sync_fade.track", trackFileBytes({{0, 9.0f, 0}, {1, 9.0f, 0}, {2, 9.0f, 0}}));
+    scratch.write("sync_fade.track", trackFile({{0, 9.0f, KEY_STEP}, {1, 9.0f, KEY_STEP}, {2, 9.0f, KEY_STEP}}));
     Device d = makeDevice();
     sync_track* t = sync_get_track(d.get(), "fade");
     ASSERT_EQ(sync_del_key(t, 1), 0);
     ASSERT_EQ(sync_save_tracks(d.get()), 0);
-    EXPECT_EQ(readFile("sync_fade.track"), trackFileBytes({{0, 9.0f, 0}, {2, 9.0f, 0}}));
+    EXPECT_EQ(scratch.read("sync_fade.track"), trackFile({{0, 9.0f, KEY_STEP}, {2, 9.0f, KEY_STEP}}));
 }
 
 TEST_F(SyncDevice, SavingStopsAtATrackWhoseDirectoryIsAFile)
 {
-    writeFile("sync_blocked", {1});
+    scratch.write("sync_blocked", "\x01");
     Device d = makeDevice();
     sync_get_track(d.get(), "first");
     sync_get_track(d.get(), "blocked/inner");
@@ -278,21 +299,21 @@ TEST_F(SyncDevice, SavingStopsAtATrackWhoseDirectoryIsAFile)
     EXPECT_EQ(sync_save_tracks(d.get()), -1);
     EXPECT_TRUE(fs::exists("sync_first.track"));
     EXPECT_FALSE(fs::exists("sync_last.track"));
-    EXPECT_EQ(readFile("sync_blocked"), Bytes{1});
+    EXPECT_EQ(scratch.read("sync_blocked"), "\x01");
 }
 
 TEST_F(SyncDevice, FailedSaveLeavesTheOldFileIntact)
 {
     // The temporary file cannot be created: a directory holds its name.
-    Bytes old = trackFileBytes({{0, 1.0f, 1}, {8, 2.0f, 0}});
-    writeFile("sync_fade.track", old);
+    const std::string old = trackFile({{0, 1.0f, KEY_LINEAR}, {8, 2.0f, KEY_STEP}});
+    scratch.write("sync_fade.track", old);
     Device d = makeDevice();
     sync_track* t = sync_get_track(d.get(), "fade");
     ASSERT_EQ(sync_set_key(t, {4, 7.0f, KEY_STEP}), 0);
     fs::create_directory("sync_fade.track.tmp");
 
     EXPECT_EQ(sync_save_tracks(d.get()), -1);
-    EXPECT_EQ(readFile("sync_fade.track"), old);
+    EXPECT_EQ(scratch.read("sync_fade.track"), old);
     EXPECT_TRUE(fs::is_directory("sync_fade.track.tmp"));
 }
 
@@ -301,8 +322,8 @@ TEST_F(SyncDevice, InterruptedWriteLeavesTheOldFileIntact)
 {
     // A child process whose file size limit stops the write half-way, as a
     // full disk would.
-    Bytes old = trackFileBytes({{0, 1.0f, 1}, {8, 2.0f, 0}});
-    writeFile("sync_fade.track", old);
+    const std::string old = trackFile({{0, 1.0f, KEY_LINEAR}, {8, 2.0f, KEY_STEP}});
+    scratch.write("sync_fade.track", old);
     Device d = makeDevice();
     sync_track* t = sync_get_track(d.get(), "fade");
     for (int row = 10; row < 200; ++row)
@@ -320,7 +341,7 @@ TEST_F(SyncDevice, InterruptedWriteLeavesTheOldFileIntact)
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << "the save did not report its failure";
-    EXPECT_EQ(readFile("sync_fade.track"), old);
+    EXPECT_EQ(scratch.read("sync_fade.track"), old);
     EXPECT_EQ(scratch.entries(), std::vector<std::string>{"sync_fade.track"});
 }
 #endif

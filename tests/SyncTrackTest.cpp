@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <vector>
 
@@ -100,6 +101,14 @@ TEST(SyncTrack, NegativeFractionalRowsRoundDown)
     EXPECT_EQ(track.at(-0.5), 0.0);
     EXPECT_EQ(track.at(-10.0), 0.0);
     EXPECT_EQ(track.at(0.0), 1.0);
+}
+
+TEST(SyncTrack, RowsPastTheIntRangeHoldTheEdgeKeys)
+{
+    Track track{{-10, 1.0f, KEY_LINEAR}, {10, 2.0f, KEY_STEP}};
+    EXPECT_EQ(track.at(1e12), 2.0);
+    EXPECT_EQ(track.at(-1e12), 1.0);
+    EXPECT_EQ(track.at(std::nan("")), 1.0);
 }
 
 TEST(SyncTrack, InterpolationCurvesBetweenZeroAndOne)

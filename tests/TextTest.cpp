@@ -427,6 +427,19 @@ TEST_F(TextTest, SettingTheSameStringAgainRebuildsNothing) {
     EXPECT_FALSE(text->dirty);
 }
 
+TEST_F(TextTest, DeletingATextReleasesItsVertexArrayAndBuffer) {
+    GLTtext* text = gltCreateText();
+    ASSERT_TRUE(gltSetText(text, "abc"));
+    draw2D(text, 0, 0, 1);
+    const GLuint array = text->vertexArray;
+    const GLuint buffer = text->vertexBuffer;
+    ASSERT_TRUE(glIsVertexArray(array));
+    ASSERT_TRUE(glIsBuffer(buffer));
+    gltDeleteText(text);
+    EXPECT_FALSE(glIsVertexArray(array));
+    EXPECT_FALSE(glIsBuffer(buffer));
+}
+
 TEST_F(TextTest, NullAndEmptyTextsDrawNothingAndMeasureZero) {
     const float identity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
     gltBeginDraw();

@@ -3,6 +3,7 @@
 
 #include "DynamicTexture.h"
 #include "GlContext.h"
+#include "Harness.h"
 #include "Shader.h"
 #include "StaticTexture.h"
 #include "TextureManager.h"
@@ -72,13 +73,8 @@ class TextureTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(context.ok()) << "no OpenGL context";
-        directory = fs::temp_directory_path() /
-                    ("tolvane-texture-" + std::to_string(getpid()) + "-" +
-                     ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(directory);
+        ASSERT_TRUE(scratch.ok());
     }
-
-    void TearDown() override { fs::remove_all(directory); }
 
     // Encodes raw samples as a PNG of exactly the given colour type and depth.
     std::string writePng(const std::string& name, const std::vector<unsigned char>& raw, unsigned width,
@@ -108,8 +104,22 @@ protected:
         return asset;
     }
 
+    // Draws a frame whose fragment stage body is given: it samples the
+    // texture "picture" of textures and writes color.
+    void drawSampling(TextureManager& textures, const std::string& body) {
+        Shader shader;
+        shader.initialize(64, 64);
+        shader.setSources(Testing::passThroughVertexShader(),
+                          "#version 330 core\nuniform sampler2D picture;\nout vec4 color;\nvoid main() {" + body + "}\n");
+        shader.initializeTextures({"picture"});
+        shader.setTextureManager(&textures);
+        ASSERT_FALSE(shader.initShader().error);
+        shader.render(0.0);
+    }
+
     Testing::GlContext context{64, 64};
-    fs::path directory;
+    Testing::TempDir scratch;
+    const fs::path directory{scratch.path()};
 };
 
 void expectRgba(const std::vector<uint8_t>& pixels, const std::vector<Rgba>& expected) {
@@ -164,30 +174,35 @@ TEST_F(TextureTest, TopRowSamplesAtTZeroAndAlphaSamplesOne) {
         "picture", writePng("picture.png", {0, 0, 100, 0, 0, 0, 100, 0, 250, 250, 0, 255, 250, 250, 0, 255}, 2, 2,
                             LCT_RGBA, 8))});
     textures.initializeTextures();
-
-    Shader shader;
-    shader.initialize(64, 64);
     // Left half samples t = 0.25 (the first row), right half t = 0.75; the
     // sampled alpha goes to the green channel.
-    shader.setSources(R"(#version 330 core
-layout(location = 0) in vec3 position;
-void main() { gl_Position = vec4(position, 1.0); }
-)",
-                      R"(#version 330 core
-uniform sampler2D picture;
-out vec4 color;
-void main() {
+    drawSampling(textures, R"(
     vec4 texel = texture(picture, vec2(0.5, gl_FragCoord.x < 32.0 ? 0.25 : 0.75));
     color = vec4(texel.r, texel.a, texel.b, 1.0);
-}
 )");
-    shader.initializeTextures({"picture"});
-    shader.setTextureManager(&textures);
-    ASSERT_FALSE(shader.initShader().error);
-    shader.render(0.0);
 
     EXPECT_EQ(context.pixel(8, 32), (Rgba{0, 255, 100, 255}));
     EXPECT_EQ(context.pixel(56, 32), (Rgba{250, 255, 0, 255}));
+}
+
+TEST_F(TextureTest, SamplingRepeatsAndBlendsBetweenTexels) {
+    // Top row 0 and 200, bottom row 100 and 100.
+    TextureManager textures;
+    textures.setTextures({staticAsset("picture", writePng("picture.png", {0, 200, 100, 100}, 2, 2, LCT_GREY, 8))});
+    textures.initializeTextures();
+    // Left half: past the right edge, past the bottom edge, between the two
+    // top texels (magnified); right half: between them again, minified.
+    drawSampling(textures, R"(
+    float between = textureLod(picture, vec2(0.5, 0.25), gl_FragCoord.x < 32.0 ? 0.0 : 1.0).r;
+    color = vec4(texture(picture, vec2(1.25, 0.25)).r, texture(picture, vec2(0.25, 1.25)).r, between, 1.0);
+)");
+
+    for (int x : {8, 56}) {
+        const Rgba pixel = context.pixel(x, 32);
+        EXPECT_EQ(pixel[0], 0) << "wraps horizontally";
+        EXPECT_EQ(pixel[1], 0) << "wraps vertically";
+        EXPECT_NEAR(pixel[2], 100, 1) << (x < 32 ? "magnified" : "minified") << " sample blends";
+    }
 }
 
 TEST_F(TextureTest, LaterAssetOfTheSameNameWins) {

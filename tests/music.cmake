@@ -1,4 +1,5 @@
 tolvane_add_test(NAME MusicTest SOURCES MusicTest.cpp)
+target_compile_definitions(MusicTest PRIVATE AUDIO_PACKAGE_VERSION="${SDL2_VERSION}")
 # The music tests listen to audio played in real time; a software-rendering
 # test beside them can starve the decoder, so they run alone.
 set_tests_properties(MusicTest PROPERTIES RUN_SERIAL TRUE)

@@ -12,3 +12,4 @@ target_link_libraries(tolvane_capture PUBLIC tolvane_core ZLIB::ZLIB)
 
 add_executable(tolvane-capture ${CMAKE_CURRENT_SOURCE_DIR}/capture/main.cpp)
 target_link_libraries(tolvane-capture PRIVATE tolvane_capture)
+install(TARGETS tolvane-capture RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

@@ -6,6 +6,7 @@
 #define _POSIX_C_SOURCE 200809L /* getaddrinfo, fsync, MSG_NOSIGNAL */
 #endif
 
+#include "files.h"
 #include "sync.h"
 
 #include <assert.h>
@@ -172,48 +173,52 @@ static void path_append(char *buf, const char *text)
  * Track files
  * ------------------------------------------------------------------------ */
 
-/* Returns whether path names an existing directory (1), something else
- * that exists (0) or nothing (-1). */
-static int path_kind(const char *path)
+/* Creates every missing directory on the way to the file at path, looking
+ * only at the separators from offset from on (the device's folder before it
+ * must exist). */
+static int create_leading_dirs(const char *path, size_t from)
 {
-	struct stat st;
-	if (stat(path, &st) != 0)
-		return -1;
-	return S_ISDIR(st.st_mode) ? 1 : 0;
-}
-
-/* Creates one directory. */
-static int make_dir(const char *path)
-{
-#ifdef _WIN32
-	return _mkdir(path);
-#else
-	return mkdir(path, 0777);
-#endif
-}
-
-/* Creates every missing directory on the way to the file at path. */
-static int create_leading_dirs(const char *path)
-{
-	char buf[SYNC_PATH_MAX + 1];
+	char *buf = malloc(strlen(path) + 1);
 	char *sep;
-	size_t len = strlen(path);
-	if (len > SYNC_PATH_MAX)
-		len = SYNC_PATH_MAX;
-	memcpy(buf, path, len);
-	buf[len] = '\0';
+	int result = 0;
+	if (!buf)
+		return -1;
+	strcpy(buf, path);
 
-	for (sep = strchr(buf, '/'); sep; sep = strchr(sep + 1, '/')) {
+	for (sep = strchr(buf + from, '/'); sep; sep = strchr(sep + 1, '/')) {
 		int kind;
 		*sep = '\0';
-		kind = path_kind(buf);
-		if (kind < 0 && make_dir(buf) != 0 && path_kind(buf) != 1)
-			return -1;
-		if (kind == 0)
-			return -1;
+		kind = sync_path_kind(buf);
+		if ((kind < 0 && sync_make_dir(buf) != 0 && sync_path_kind(buf) != 1) || kind == 0) {
+			result = -1;
+			break;
+		}
 		*sep = '/';
 	}
-	return 0;
+	free(buf);
+	return result;
+}
+
+/* Returns the path of the track file of name under the device's folder, in
+ * memory the caller frees (null when memory runs out); *below is set to the
+ * offset where the part below the folder starts. */
+static char *device_track_path(const sync_device *d, const char *name, size_t *below)
+{
+	const char *relative = sync_track_path(d->base, name);
+	size_t prefix = d->folder ? strlen(d->folder) : 0;
+	int slash = prefix > 0 && d->folder[prefix - 1] != '/';
+	char *path = malloc(prefix + slash + strlen(relative) + 1);
+	if (!path)
+		return NULL;
+	path[0] = '\0';
+	if (d->folder)
+		strcpy(path, d->folder);
+	if (slash)
+		strcat(path, "/");
+	prefix += slash;
+	strcat(path, relative);
+	*below = prefix;
+	return path;
 }
 
 /* Flushes the stream and asks the system to put its data on the disk. */
@@ -228,22 +233,11 @@ static int flush_file(FILE *file)
 #endif
 }
 
-/* Moves the file from over the file to, atomically where the system can.
- * On Windows the call returns only once the move is on the disk. (Track
- * paths are plain ASCII, so the narrow call names them exactly.) */
-static int replace_file(const char *from, const char *to)
-{
-#ifdef _WIN32
-	return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? 0 : -1;
-#else
-	return rename(from, to);
-#endif
-}
 
 /* Writes the track to the file at path. The keys go to a temporary file
  * beside it first, which replaces the old file only once every byte is
  * written and flushed: a failure leaves the old file as it was. */
-static int save_track(const sync_track *t, const char *path)
+static int save_track(const sync_track *t, const char *path, size_t below)
 {
 	static const char suffix[] = ".tmp";
 	size_t size = 4 + 9 * (size_t)t->key_count;
@@ -252,7 +246,7 @@ static int save_track(const sync_track *t, const char *path)
 	FILE *file;
 	int i, ok;
 
-	if (create_leading_dirs(path))
+	if (create_leading_dirs(path, below))
 		return -1;
 
 	data = malloc(size);
@@ -273,7 +267,7 @@ static int save_track(const sync_track *t, const char *path)
 	strcpy(temp, path);
 	strcat(temp, suffix);
 
-	file = fopen(temp, "wb");
+	file = sync_fopen(temp, "wb");
 	if (!file) {
 		free(temp);
 		free(data);
@@ -282,9 +276,9 @@ static int save_track(const sync_track *t, const char *path)
 	ok = fwrite(data, 1, size, file) == size;
 	ok = ok && flush_file(file) == 0;
 	ok = (fclose(file) == 0) && ok;
-	ok = ok && replace_file(temp, path) == 0;
+	ok = ok && sync_replace_file(temp, path) == 0;
 	if (!ok)
-		remove(temp);
+		sync_remove(temp);
 
 	free(temp);
 	free(data);
@@ -302,7 +296,10 @@ static int read_track_data(sync_device *d, sync_track *t)
 	long size;
 	int32_t count;
 	int i;
-	FILE *file = d->io.open(sync_track_path(d->base, t->name), "rb");
+	size_t below;
+	char *path = device_track_path(d, t->name, &below);
+	FILE *file = path ? d->io.open(path, "rb") : NULL;
+	free(path);
 	if (!file)
 		return -1;
 
@@ -691,12 +688,13 @@ sync_device *sync_create_device(const char *base)
 		return NULL;
 	}
 	memcpy(d->base, encoded, len + 1);
+	d->folder = NULL;
 
 	d->tracks = NULL;
 	d->track_count = 0;
 	d->last_row = -1;
 	d->link = SYNC_INVALID_SOCKET;
-	d->io.open = fopen;
+	d->io.open = sync_fopen;
 	d->io.read = fread;
 	d->io.close = fclose;
 	return d;
@@ -716,7 +714,24 @@ void sync_destroy_device(sync_device *d)
 	}
 	free(d->tracks);
 	free(d->base);
+	free(d->folder);
 	free(d);
+}
+
+int sync_set_folder(sync_device *d, const char *folder)
+{
+	char *copy = NULL;
+	if (!d)
+		return -1;
+	if (folder && folder[0]) {
+		copy = malloc(strlen(folder) + 1);
+		if (!copy)
+			return -1;
+		strcpy(copy, folder);
+	}
+	free(d->folder);
+	d->folder = copy;
+	return 0;
 }
 
 sync_track *sync_get_track(sync_device *d, const char *name)
@@ -743,14 +758,24 @@ sync_track *sync_get_track(sync_device *d, const char *name)
 	return t;
 }
 
+int sync_load_track(sync_device *d, sync_track *t)
+{
+	if (!d || !t)
+		return -1;
+	return read_track_data(d, t);
+}
+
 int sync_save_tracks(const sync_device *d)
 {
 	int i;
 	if (!d)
 		return -1;
 	for (i = 0; i < d->track_count; i++) {
-		const sync_track *t = d->tracks[i];
-		if (save_track(t, sync_track_path(d->base, t->name)))
+		size_t below;
+		char *path = device_track_path(d, d->tracks[i]->name, &below);
+		int failed = !path || save_track(d->tracks[i], path, below);
+		free(path);
+		if (failed)
 			return -1;
 	}
 	return 0;

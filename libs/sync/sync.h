@@ -115,6 +115,7 @@ typedef int sync_socket;
  * The fields are readable; change them only through the functions below. */
 typedef struct sync_device {
 	char *base;          /* base name of the track files, encoded */
+	char *folder;        /* folder of the track files as given, or null */
 	sync_track **tracks; /* in creation order: index = index on the link */
 	int track_count;
 	int last_row;        /* row last reported to the editor, -1 at first */
@@ -126,6 +127,14 @@ typedef struct sync_device {
  * name + ".track", relative to the working directory. Returns null when base
  * is null, starts with "/" or memory runs out. */
 sync_device *sync_create_device(const char *base);
+
+/* Makes the device's track files relative to folder instead of the working
+ * directory: the file of track name is folder + "/" + sync_track_path(base,
+ * name). The folder is taken as given, not encoded, and may be absolute; it
+ * must exist, as saving creates only the folders below it. A null or empty
+ * folder means the working directory again. Call it before the first
+ * sync_get_track. Returns -1 for a null device or when memory runs out. */
+int sync_set_folder(sync_device *device, const char *folder);
 
 /* Closes the link, then frees every track and the device. Saves nothing.
  * A null device is ignored. */
@@ -160,6 +169,11 @@ sync_track *sync_get_track(sync_device *device, const char *name);
  * stored in a device). The text lives in a buffer that the next call
  * overwrites. */
 const char *sync_track_path(const char *base, const char *name);
+
+/* Loads the track's keys again from its track file under the device's base,
+ * replacing the keys it has. Returns -1, leaving the track as it was, when
+ * the file is missing, unreadable or refused as malformed. */
+int sync_load_track(sync_device *device, sync_track *track);
 
 /* Writes every track, in creation order, to its track file. Each file is
  * written beside the old one under a temporary name and renamed over it

@@ -94,7 +94,10 @@ build() {
     # its own.)
     opus) autotools_build "$source" --disable-doc --disable-extra-programs --disable-stack-protector \
         CFLAGS="-O2 -D_FORTIFY_SOURCE=0" ;;
-    mpg123) cmake_build "$source/ports/cmake" -DBUILD_PROGRAMS=OFF -DBUILD_LIBOUT123=OFF ;;
+    # Large-file support would export only the _64 names, which programs
+    # that do not ask for 64-bit offsets (libsndfile) cannot link to.
+    mpg123) cmake_build "$source/ports/cmake" -DBUILD_PROGRAMS=OFF -DBUILD_LIBOUT123=OFF \
+        -DMPG123_LARGE_FILE_SUPPORT=OFF ;;
     lame)
         # Its export list names a function the library no longer has.
         sed -i '/^lame_init_old$/d' "$source/include/libmp3lame.sym"

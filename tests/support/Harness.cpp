@@ -178,7 +178,7 @@ Display* Player::display() {
 }
 
 bool Player::start(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& environment) {
-    std::vector<std::string> argumentTexts{TOLVANE_BINARY};
+    std::vector<std::string> argumentTexts{program};
     argumentTexts.insert(argumentTexts.end(), arguments.begin(), arguments.end());
     std::vector<std::string> environmentTexts;
     for (char** entry = environ; *entry != nullptr; ++entry) {
@@ -212,7 +212,7 @@ bool Player::start(const std::vector<std::string>& arguments, const std::map<std
     if (child == 0) {
         int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (out < 0 || err < 0 || chdir(workDir.path().c_str()) != 0) {
+        if (out < 0 || err < 0 || chdir((runDir.empty() ? workDir.path() : runDir).c_str()) != 0) {
             _exit(127);
         }
         dup2(out, STDOUT_FILENO);
@@ -232,6 +232,11 @@ bool Player::start(const std::vector<std::string>& arguments, const std::map<std
 }
 
 void Player::unsetEnvironment(const std::string& name) { unsetNames.push_back(name); }
+
+void Player::useProgram(const std::string& path, const std::string& directory) {
+    program = path;
+    runDir = directory;
+}
 
 bool Player::running() {
     if (exited || child <= 0) {
@@ -406,6 +411,12 @@ void Player::resize(int width, int height) {
     XSync(connection, False);
 }
 
+void Player::move(int x, int y) {
+    Display* connection = display();
+    XMoveWindow(connection, playerWindow, x, y);
+    XSync(connection, False);
+}
+
 void Player::requestClose() {
     Display* connection = display();
     XEvent event{};
@@ -436,24 +447,6 @@ int Player::waitForExit(std::chrono::milliseconds timeout) {
 std::string Player::standardOutput() const { return readWholeFile(logDir.file("stdout")); }
 
 std::string Player::standardError() const { return readWholeFile(logDir.file("stderr")); }
-
-std::string trackFile(const std::vector<Key>& keys) {
-    std::string bytes;
-    const auto put32 = [&](uint32_t word) {
-        for (int shift = 0; shift < 32; shift += 8) {
-            bytes.push_back(static_cast<char>((word >> shift) & 0xFF));
-        }
-    };
-    put32(static_cast<uint32_t>(keys.size()));
-    for (const Key& key : keys) {
-        uint32_t bits = 0;
-        std::memcpy(&bits, &key.value, sizeof bits);
-        put32(static_cast<uint32_t>(key.row));
-        put32(bits);
-        bytes.push_back(static_cast<char>(key.type));
-    }
-    return bytes;
-}
 
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;

@@ -5,6 +5,8 @@
 // pixels back, sends it real key events through XTest, closes it the way a
 // window's close control does, and collects its output and exit status.
 
+#include "TestFiles.h"
+
 #include <array>
 #include <chrono>
 #include <cstdint>
@@ -14,7 +16,6 @@
 #include <sys/types.h>
 #include <vector>
 
-#include "TempDir.h"
 
 struct _XDisplay;
 
@@ -77,6 +78,9 @@ public:
     Player& operator=(const Player&) = delete;
 
     TempDir& dir() { return workDir; }
+    // Runs another program instead of the player (the editor, say), in
+    // directory rather than in the player's own working directory.
+    void useProgram(const std::string& path, const std::string& directory);
 
     // Starts the player in the working directory with the given arguments
     // (argv[1...]); extra environment entries are added to the test's own.
@@ -108,6 +112,8 @@ public:
 
     // Resizes the window, as a person dragging its border would.
     void resize(int width, int height);
+    // Moves the window's top left corner to (x, y) on the screen.
+    void move(int x, int y);
 
     // Asks the window to close, as its close control does.
     void requestClose();
@@ -133,18 +139,9 @@ private:
     bool exited = false;
     WindowId playerWindow = 0;
     std::vector<std::string> unsetNames;
+    std::string program = TOLVANE_BINARY;
+    std::string runDir;
 };
-
-// One key of a track file.
-struct Key {
-    int32_t row;
-    float value;
-    uint8_t type;
-};
-
-// The bytes of a track file holding keys: the key count, then row, value and
-// type of each key, little-endian.
-std::string trackFile(const std::vector<Key>& keys);
 
 // Polls condition until it holds or the time-out passes; returns its last value.
 bool waitUntil(const std::function<bool()>& condition,

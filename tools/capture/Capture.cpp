@@ -114,69 +114,87 @@ void Capture::warn(const std::string& message) {
     std::fprintf(messages, "tolvane-capture: warning: %s\n", message.c_str());
 }
 
-int Capture::run(const CaptureOptions& options) {
-    // The demo.
+// Everything one run has worked out so far, handed from phase to phase.
+struct Capture::Job {
     Configuration configuration;
-    if (!configuration.read(options.configuration)) {
+    int width = 0;
+    int height = 0;
+    bool video = false;
+    TuneReader tune;
+    double from = 0.0;
+    double to = 0.0;
+    int64_t count = 0;
+    std::string ffmpeg;
+    std::string outDir;
+    std::string audioPath;
+    std::unique_ptr<TemporaryFile> temporaryAudio;
+    OffscreenRenderer renderer;
+    std::unique_ptr<FrameSink> sink;
+};
+
+int Capture::readDemo(const CaptureOptions& options, Job& job) {
+    if (!job.configuration.read(options.configuration)) {
         return fail(kFailure, "cannot read the configuration \"" + options.configuration + "\"");
     }
-    const int width = options.width.value_or(configuration.demo.width);
-    const int height = options.height.value_or(configuration.demo.height);
-    if (width <= 0 || height <= 0) {
-        return fail(kBadRequest, "bad size " + sizeText(width, height) +
+    job.width = options.width.value_or(job.configuration.demo.width);
+    job.height = options.height.value_or(job.configuration.demo.height);
+    if (job.width <= 0 || job.height <= 0) {
+        return fail(kBadRequest, "bad size " + sizeText(job.width, job.height) +
                                      " in the configuration: give one with --size WxH");
     }
-    const bool video = !options.video.empty();
-    if (video && (width % 2 != 0 || height % 2 != 0)) {
-        return fail(kBadRequest, "bad size " + sizeText(width, height) +
+    job.video = !options.video.empty();
+    if (job.video && (job.width % 2 != 0 || job.height % 2 != 0)) {
+        return fail(kBadRequest, "bad size " + sizeText(job.width, job.height) +
                                      " for a video: H.264 needs an even width and height");
     }
 
-    TuneReader tune;
     std::string why;
-    if (!tune.open(configuration.tune.file, why)) {
+    const std::string& file = job.configuration.tune.file;
+    if (!job.tune.open(file, why)) {
         std::error_code code;
-        const std::string hint = fs::exists(Platform::filePath(configuration.tune.file), code)
-                                     ? ""
-                                     : " (paths in the configuration are relative to the working directory)";
-        return fail(kFailure, "cannot open the tune \"" + configuration.tune.file + "\": " + why + hint);
+        const std::string hint =
+            fs::exists(Platform::filePath(file), code) ? "" : " (paths in the configuration are relative to the working directory)";
+        return fail(kFailure, "cannot open the tune \"" + file + "\": " + why + hint);
     }
+    return 0;
+}
 
-    // The range, against the tune's length (the last sample frame may end
-    // a rounding step past the length in seconds).
-    const double length = tune.seconds();
-    const double from = options.from;
-    const double to = options.to.value_or(length);
-    const double slack = 0.5 / tune.rate();
-    if (from >= length) {
-        return fail(kBadRequest, "bad range: --from " + formatSeconds(from) + " is not before the end of the tune (" +
+// The range is checked against the tune's length; the last sample frame may
+// end a rounding step past the length in seconds.
+int Capture::checkRange(const CaptureOptions& options, Job& job) {
+    const double length = job.tune.seconds();
+    job.from = options.from;
+    job.to = options.to.value_or(length);
+    const double slack = 0.5 / job.tune.rate();
+    if (job.from >= length) {
+        return fail(kBadRequest, "bad range: --from " + formatSeconds(job.from) +
+                                     " is not before the end of the tune (" + formatSeconds(length) + " s)");
+    }
+    if (job.to > length + slack) {
+        return fail(kBadRequest, "bad range: --to " + formatSeconds(job.to) + " is past the end of the tune (" +
                                      formatSeconds(length) + " s)");
     }
-    if (to > length + slack) {
-        return fail(kBadRequest, "bad range: --to " + formatSeconds(to) + " is past the end of the tune (" +
-                                     formatSeconds(length) + " s)");
-    }
-    const int64_t count = frameCount(from, to, options.fpsNumerator, options.fpsDenominator);
-    if (count < 1) {
-        return fail(kBadRequest, "bad range: from " + formatSeconds(from) + " to " + formatSeconds(to) +
+    job.count = frameCount(job.from, job.to, options.fpsNumerator, options.fpsDenominator);
+    if (job.count < 1) {
+        return fail(kBadRequest, "bad range: from " + formatSeconds(job.from) + " to " + formatSeconds(job.to) +
                                      " s holds no frame");
     }
+    return 0;
+}
 
-    // Everything the capture writes, checked before the slow part starts.
-    std::string ffmpeg;
-    if (video && *VideoEncoder::kUnavailable) {
+// Everything the capture writes is checked before the slow part starts.
+int Capture::checkOutputs(const CaptureOptions& options, Job& job) {
+    if (job.video && *VideoEncoder::kUnavailable) {
         return fail(kBadRequest, VideoEncoder::kUnavailable);
     }
-    if (video) {
-        ffmpeg = VideoEncoder::findFfmpeg();
-        if (ffmpeg.empty()) {
+    if (job.video) {
+        job.ffmpeg = VideoEncoder::findFfmpeg();
+        if (job.ffmpeg.empty()) {
             return fail(kFailure, "ffmpeg is not on PATH, and it is needed to make a video: install it, or "
                                   "leave out --video to write PNG frames");
         }
     }
-    std::string outDir;
-    std::string audioPath;
-    std::unique_ptr<TemporaryFile> temporaryAudio;
+    std::string why;
     if (!options.outDir.empty()) {
         std::error_code code;
         const fs::path outPath = Platform::filePath(options.outDir);
@@ -186,84 +204,115 @@ int Capture::run(const CaptureOptions& options) {
             return fail(kFailure, "cannot write to the output directory \"" + options.outDir + "\": " +
                                       (created ? created.message() : "it is not a directory"));
         }
-        outDir = fs::absolute(outPath).lexically_normal().u8string();
-        audioPath = (Platform::filePath(outDir) / kAudioName).u8string();
-        if (!canWriteBeside(audioPath, why)) {
+        job.outDir = fs::absolute(outPath).lexically_normal().u8string();
+        job.audioPath = (Platform::filePath(job.outDir) / kAudioName).u8string();
+        if (!canWriteBeside(job.audioPath, why)) {
             return fail(kFailure, "cannot write to the output directory \"" + options.outDir + "\": " + why);
         }
     } else {
-        audioPath = (fs::temp_directory_path() / ("tolvane-capture-" + std::to_string(getpid()) + ".wav")).u8string();
-        temporaryAudio = std::make_unique<TemporaryFile>(audioPath);
+        job.audioPath =
+            (fs::temp_directory_path() / ("tolvane-capture-" + std::to_string(getpid()) + ".wav")).u8string();
+        job.temporaryAudio = std::make_unique<TemporaryFile>(job.audioPath);
     }
-    if (video && !canWriteBeside(options.video, why)) {
+    if (job.video && !canWriteBeside(options.video, why)) {
         return fail(kFailure, "cannot write the video \"" + options.video + "\": " + why);
     }
+    return 0;
+}
 
-    // The demo must draw before anything is written.
-    OffscreenRenderer renderer;
+// The demo must draw before anything is written; then the sound of the range
+// goes out, and the sink that takes the frames is opened.
+int Capture::openOutputs(const CaptureOptions& options, Job& job) {
+    std::string why;
     std::vector<std::string> warnings;
-    if (!renderer.open(configuration, width, height, why, warnings)) {
-        return fail(renderer.sizeRefused() ? kBadRequest : kFailure, why);
+    if (!job.renderer.open(job.configuration, job.width, job.height, why, warnings)) {
+        return fail(job.renderer.sizeRefused() ? kBadRequest : kFailure, why);
     }
     for (const std::string& warning : warnings) {
         warn(warning);
     }
 
-    if (!tune.writeExcerpt(from, to, audioPath, why)) {
-        return fail(kFailure, "cannot write the audio \"" + audioPath + "\": " + why);
+    if (!job.tune.writeExcerpt(job.from, job.to, job.audioPath, why)) {
+        return fail(kFailure, "cannot write the audio \"" + job.audioPath + "\": " + why);
     }
 
-    std::unique_ptr<FrameSink> sink;
-    if (video) {
+    if (job.video) {
         auto encoder = std::make_unique<VideoEncoder>();
-        if (!encoder->start(ffmpeg, width, height, options.fpsNumerator, options.fpsDenominator, audioPath,
-                            options.video, why)) {
+        if (!encoder->start(job.ffmpeg, job.width, job.height, options.fpsNumerator, options.fpsDenominator,
+                            job.audioPath, options.video, why)) {
             return fail(kFailure, why);
         }
-        sink = std::move(encoder);
+        job.sink = std::move(encoder);
     } else {
-        sink = std::make_unique<PngSequence>(outDir, width, height,
-                                             std::max(1u, std::thread::hardware_concurrency()));
+        job.sink = std::make_unique<PngSequence>(job.outDir, job.width, job.height,
+                                                 std::max(1u, std::thread::hardware_concurrency()));
     }
+    return 0;
+}
 
+int Capture::drawAll(const CaptureOptions& options, Job& job) {
     std::fprintf(messages, "capturing %lld frames, %s at %s frames/s, from %s to %s s of the tune\n",
-                 static_cast<long long>(count), sizeText(width, height).c_str(),
-                 rateText(options.fpsNumerator, options.fpsDenominator).c_str(), formatSeconds(from).c_str(),
-                 formatSeconds(to).c_str());
+                 static_cast<long long>(job.count), sizeText(job.width, job.height).c_str(),
+                 rateText(options.fpsNumerator, options.fpsDenominator).c_str(), formatSeconds(job.from).c_str(),
+                 formatSeconds(job.to).c_str());
     std::fflush(messages);
-    ProgressBar progress(messages, count, isatty(fileno(messages)) != 0);
-    const bool drawn = drawFrames(renderer, *sink, from, count, options.fpsNumerator, options.fpsDenominator,
-                                  &progress);
-    const bool written = sink->finish();
-    renderer.close();
+    ProgressBar progress(messages, job.count, isatty(fileno(messages)) != 0);
+    const bool drawn = drawFrames(job.renderer, *job.sink, job.from, job.count, options.fpsNumerator,
+                                  options.fpsDenominator, &progress);
+    const bool written = job.sink->finish();
+    job.renderer.close();
     if (!drawn || !written) {
         progress.clear();
-        if (video) {
+        if (job.video) {
             // What ffmpeg left behind is no playable video.
             std::error_code ignored;
             fs::remove(Platform::filePath(options.video), ignored);
         }
-        return fail(kFailure, sink->error());
+        return fail(kFailure, job.sink->error());
     }
     progress.finish();
+    return 0;
+}
 
-    if (video) {
+void Capture::reportWritten(const CaptureOptions& options, const Job& job) {
+    if (job.video) {
         std::fprintf(messages, "wrote %s\n", options.video.c_str());
     } else {
-        const std::string frames = count == 1 ? PngSequence::frameName(0)
-                                              : PngSequence::frameName(0) + " to " + PngSequence::frameName(count - 1);
-        std::fprintf(messages, "wrote %s and %s to %s\n", frames.c_str(), kAudioName, outDir.c_str());
+        const std::string frames = job.count == 1 ? PngSequence::frameName(0)
+                                                  : PngSequence::frameName(0) + " to " +
+                                                        PngSequence::frameName(job.count - 1);
+        std::fprintf(messages, "wrote %s and %s to %s\n", frames.c_str(), kAudioName, job.outDir.c_str());
         // Frames of an earlier, longer capture would be taken for part of
         // this one by anything that reads the numbered files in order.
         std::error_code code;
-        if (fs::exists(Platform::filePath(outDir) / PngSequence::frameName(count), code)) {
-            warn(outDir + " still holds " + PngSequence::frameName(count) +
+        if (fs::exists(Platform::filePath(job.outDir) / PngSequence::frameName(job.count), code)) {
+            warn(job.outDir + " still holds " + PngSequence::frameName(job.count) +
                  " and maybe more frames from an earlier capture: remove them before using these frames");
         }
     }
-    if (video && !outDir.empty()) {
-        std::fprintf(messages, "wrote %s to %s\n", kAudioName, outDir.c_str());
+    if (job.video && !job.outDir.empty()) {
+        std::fprintf(messages, "wrote %s to %s\n", kAudioName, job.outDir.c_str());
     }
+}
+
+int Capture::run(const CaptureOptions& options) {
+    Job job;
+    if (const int status = readDemo(options, job); status != 0) {
+        return status;
+    }
+    if (const int status = checkRange(options, job); status != 0) {
+        return status;
+    }
+    if (const int status = checkOutputs(options, job); status != 0) {
+        return status;
+    }
+    if (const int status = openOutputs(options, job); status != 0) {
+        return status;
+    }
+    if (const int status = drawAll(options, job); status != 0) {
+        return status;
+    }
+    reportWritten(options, job);
     return 0;
 }
 

@@ -44,6 +44,16 @@ public:
                            int64_t numerator, int64_t denominator, ProgressBar* progress);
 
 private:
+    // The phases of run, in order; each returns 0 to go on, else the exit
+    // status after saying what went wrong.
+    struct Job;
+    int readDemo(const CaptureOptions& options, Job& job);
+    int checkRange(const CaptureOptions& options, Job& job);
+    int checkOutputs(const CaptureOptions& options, Job& job);
+    int openOutputs(const CaptureOptions& options, Job& job);
+    int drawAll(const CaptureOptions& options, Job& job);
+    void reportWritten(const CaptureOptions& options, const Job& job);
+
     int fail(int status, const std::string& message);
     void warn(const std::string& message);
 

@@ -84,8 +84,55 @@ std::string usageText() {
            "  --fps N         frames per second, whole (60) or a fraction (30000/1001); default 60\n"
            "  --size WxH      picture size in pixels; default the configuration's screen size\n"
            "  --from SECONDS  start of the range; default 0\n"
-           "  --to SECONDS    end of the range; default the end of the tune\n";
+           "  --to SECONDS    end of the range; default the end of the tune\n"
+           "  --help          print this help and exit\n"
+           "  --version       print the version and exit\n";
 }
+
+namespace {
+
+// Stores the value of one option that takes a value; returns what is wrong
+// with it, or the empty string.
+std::string applyOption(CaptureOptions& options, const std::string& option, const std::string& value) {
+    if (option == "--out") {
+        if (value.empty()) {
+            return "--out needs a directory";
+        }
+        options.outDir = value;
+    } else if (option == "--video") {
+        if (value.empty()) {
+            return "--video needs a file name";
+        }
+        options.video = value;
+    } else if (option == "--fps") {
+        if (!parseRate(value, options.fpsNumerator, options.fpsDenominator)) {
+            return "bad frame rate \"" + value +
+                   "\": give frames per second as a whole number (60) or a fraction (30000/1001), "
+                   "above 0 and at most 1000";
+        }
+    } else if (option == "--size") {
+        int width = 0;
+        int height = 0;
+        if (!parseSize(value, width, height)) {
+            return "bad size \"" + value + "\": give WIDTHxHEIGHT in pixels, such as 1280x720, each from 1 to 65536";
+        }
+        options.width = width;
+        options.height = height;
+    } else {
+        double seconds = 0.0;
+        if (!parseNumber(value, seconds) || seconds < 0.0) {
+            return "bad range: " + option + " \"" + value + "\" is not a time in seconds from the start of the tune";
+        }
+        if (option == "--from") {
+            options.from = seconds;
+        } else {
+            options.to = seconds;
+        }
+    }
+    return std::string();
+}
+
+} // namespace
 
 ParsedArguments parseArguments(const std::vector<std::string>& arguments) {
     ParsedArguments parsed;
@@ -100,6 +147,10 @@ ParsedArguments parseArguments(const std::vector<std::string>& arguments) {
         const std::string& argument = arguments[i];
         if (argument == "--help" || argument == "-h") {
             parsed.help = true;
+            return parsed;
+        }
+        if (argument == "--version") {
+            parsed.version = true;
             return parsed;
         }
         const bool isOption = argument.size() > 1 && argument[0] == '-' && argument[1] == '-';
@@ -123,44 +174,9 @@ ParsedArguments parseArguments(const std::vector<std::string>& arguments) {
         if (i + 1 >= arguments.size()) {
             return fail(argument + " needs a value");
         }
-        const std::string& value = arguments[++i];
-
-        if (argument == "--out") {
-            if (value.empty()) {
-                return fail("--out needs a directory");
-            }
-            options.outDir = value;
-        } else if (argument == "--video") {
-            if (value.empty()) {
-                return fail("--video needs a file name");
-            }
-            options.video = value;
-        } else if (argument == "--fps") {
-            if (!parseRate(value, options.fpsNumerator, options.fpsDenominator)) {
-                return fail("bad frame rate \"" + value +
-                            "\": give frames per second as a whole number (60) or a fraction (30000/1001), "
-                            "above 0 and at most 1000");
-            }
-        } else if (argument == "--size") {
-            int width = 0;
-            int height = 0;
-            if (!parseSize(value, width, height)) {
-                return fail("bad size \"" + value + "\": give WIDTHxHEIGHT in pixels, such as 1280x720, "
-                            "each from 1 to 65536");
-            }
-            options.width = width;
-            options.height = height;
-        } else if (argument == "--from" || argument == "--to") {
-            double seconds = 0.0;
-            if (!parseNumber(value, seconds) || seconds < 0.0) {
-                return fail("bad range: " + argument + " \"" + value +
-                            "\" is not a time in seconds from the start of the tune");
-            }
-            if (argument == "--from") {
-                options.from = seconds;
-            } else {
-                options.to = seconds;
-            }
+        const std::string problem = applyOption(options, argument, arguments[++i]);
+        if (!problem.empty()) {
+            return fail(problem);
         }
     }
 

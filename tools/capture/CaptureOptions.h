@@ -43,6 +43,8 @@ struct ParsedArguments {
     std::string error;
     // --help was asked for.
     bool help = false;
+    // --version was asked for.
+    bool version = false;
 };
 
 // Parses the arguments that follow the program name.

@@ -1,7 +1,6 @@
 #include "OffscreenRenderer.h"
-
-#include "Helpers.h"
 #include "Platform.h"
+
 #include "sync.h"
 
 #include <GL/glew.h>
@@ -118,18 +117,12 @@ bool OffscreenRenderer::open(const Configuration& configuration, int width, int 
     cosmonaut.setTracks(configuration.tracks);
     checkTracks(configuration, warnings);
 
-    shader.initialize(static_cast<uint32_t>(width), static_cast<uint32_t>(height));
-    const std::string fragment = Helpers::readFile(shaders.fragment);
-    const std::string vertex = Helpers::readFile(shaders.vertex);
-    shader.setSources(vertex, fragment);
-    shader.initializeTextures(shaders.textures);
-    shader.initializeUniforms(shaders.uniforms);
-    shader.setCosmonaut(&cosmonaut);
-    shader.setTextureManager(&textureManager);
-    const Logger::Message message = shader.initShader();
+    const Logger::Message message = shader.setUp(shaders, static_cast<uint32_t>(width),
+                                                 static_cast<uint32_t>(height), &cosmonaut, &textureManager);
     if (message.error) {
-        // A capture of the clear colour is of no use to anyone.
-        error = "the shader program does not build:\n" + message.text;
+        // A capture of the clear colour is of no use to anyone. The shader
+        // has written the GL's whole log to stderr, line by line.
+        error = "the shader program does not build (the GL's log is above)";
         return false;
     }
     return true;

@@ -20,6 +20,10 @@ int main(int argc, char** argv) {
         std::fputs(usageText().c_str(), stdout);
         return 0;
     }
+    if (parsed.version) {
+        std::printf("tolvane-capture %s\n", TOLVANE_VERSION);
+        return 0;
+    }
     if (!parsed.error.empty()) {
         std::fprintf(stderr, "tolvane-capture: %s\nrun tolvane-capture --help for usage\n", parsed.error.c_str());
         return Capture::kBadRequest;

@@ -1,21 +1,23 @@
-#include "TestEditor.h"
+#include "EditorLink.h"
 
 #include "sockets.h"
+
+#ifndef _WIN32
+#include <netinet/tcp.h>
+#endif
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
-namespace Tolvane::Testing {
+namespace Tolvane::Editor {
 
 namespace {
 
 const std::string PLAYER_GREETING = "hello, synctracker!";
 const std::string EDITOR_GREETING = "hello, demo!";
-// No track name comes near this; a longer length means a broken stream.
-constexpr uint32_t MAX_NAME_LENGTH = 1u << 20;
 
-void putBe32(TestEditor::Bytes& out, uint32_t v)
+void putBe32(EditorLink::Bytes& out, uint32_t v)
 {
     out.push_back(uint8_t(v >> 24));
     out.push_back(uint8_t(v >> 16));
@@ -59,42 +61,58 @@ std::string hexByte(uint8_t b)
 
 // ---- Construction ---------------------------------------------------------
 
-TestEditor::TestEditor(uint16_t port) : TestEditor(Options{port, "hello, demo!", {}}) {}
+EditorLink::EditorLink(uint16_t port) : EditorLink(Options{port, "hello, demo!", {}, "127.0.0.1", false, {}}) {}
 
-TestEditor::TestEditor(Options opts) : options(std::move(opts))
+EditorLink::EditorLink(Options opts) : options(std::move(opts))
 {
-    if (sync_socket_startup() != 0)
+    if (sync_socket_startup() != 0) {
+        bindError = "the socket library did not start";
         return;
+    }
     wakeSocket = makeWakeSocket();
-    if (wakeSocket == SYNC_INVALID_SOCKET)
+    if (wakeSocket == SYNC_INVALID_SOCKET) {
+        bindError = "cannot make the wake-up socket";
         return;
+    }
 
-    sync_socket s = socket(AF_INET, SOCK_STREAM, 0);
-    if (s == SYNC_INVALID_SOCKET)
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+    addrinfo* found = nullptr;
+    int resolved = getaddrinfo(options.host.c_str(), std::to_string(options.port).c_str(), &hints, &found);
+    if (resolved != 0) {
+        bindError = "cannot resolve " + options.host + ": " + gai_strerror(resolved);
         return;
+    }
+    sync_socket s = socket(found->ai_family, SOCK_STREAM, 0);
+    if (s == SYNC_INVALID_SOCKET) {
+        bindError = std::strerror(errno);
+        freeaddrinfo(found);
+        return;
+    }
 #ifndef _WIN32
     // (On Windows this option would let a second listener take the port.)
     int one = 1;
     setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
 #endif
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(options.port);
+    sockaddr_storage addr{};
     socklen_t len = sizeof(addr);
-    if (bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 ||
-        listen(s, 16) != 0 ||
-        getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len) != 0 ||
-        sync_socket_set_nonblocking(s) != 0) {
+    if (bind(s, found->ai_addr, static_cast<socklen_t>(found->ai_addrlen)) != 0 || listen(s, 16) != 0 ||
+        getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len) != 0 || sync_socket_set_nonblocking(s) != 0) {
+        bindError = std::strerror(errno);
+        freeaddrinfo(found);
         sync_socket_close(s);
         return;
     }
+    freeaddrinfo(found);
     listenFd = s;
-    boundPort = ntohs(addr.sin_port);
-    thread = std::thread(&TestEditor::run, this);
+    boundPort = addr.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6*>(&addr)->sin6_port)
+                                           : ntohs(reinterpret_cast<sockaddr_in*>(&addr)->sin_port);
+    thread = std::thread(&EditorLink::run, this);
 }
 
-TestEditor::~TestEditor()
+EditorLink::~EditorLink()
 {
     {
         std::lock_guard<std::mutex> lock(mutex);
@@ -111,13 +129,15 @@ TestEditor::~TestEditor()
         sync_socket_close(wakeSocket);
 }
 
-bool TestEditor::listening() const { return listenFd != SYNC_INVALID_SOCKET; }
+bool EditorLink::listening() const { return listenFd != SYNC_INVALID_SOCKET; }
 
-uint16_t TestEditor::port() const { return boundPort; }
+std::string EditorLink::listenError() const { return bindError; }
+
+uint16_t EditorLink::port() const { return boundPort; }
 
 // ---- The editor's thread ----------------------------------------------------
 
-void TestEditor::run()
+void EditorLink::run()
 {
     std::unique_lock<std::mutex> lock(mutex);
     while (!stopping) {
@@ -162,12 +182,15 @@ void TestEditor::run()
     }
 }
 
-void TestEditor::acceptClient()
+void EditorLink::acceptClient()
 {
     sync_socket fd = accept(listenFd, nullptr, nullptr);
     if (fd == SYNC_INVALID_SOCKET)
         return;
     sync_socket_set_nonblocking(fd);
+    // Every message is small and wanted at once: no waiting to fill packets.
+    int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof(one));
     if (client.fd != SYNC_INVALID_SOCKET)
         dropClient("connection replaced by a new one");
     client = Connection{};
@@ -180,7 +203,7 @@ void TestEditor::acceptClient()
     logEvent("connection " + std::to_string(connections) + " accepted");
 }
 
-void TestEditor::readClient()
+void EditorLink::readClient()
 {
     uint8_t buffer[65536];
     for (;;) {
@@ -203,7 +226,7 @@ void TestEditor::readClient()
     parseInput();
 }
 
-void TestEditor::parseInput()
+void EditorLink::parseInput()
 {
     size_t pos = 0;
     Bytes& in = client.in;
@@ -225,6 +248,8 @@ void TestEditor::parseInput()
         client.answered = true;
         client.greeted = reply == EDITOR_GREETING;
         logEvent("answered \"" + reply + "\"");
+        if (client.greeted)
+            pushEvent(Event::CONNECTED);
     }
 
     while (pos < in.size()) {
@@ -236,7 +261,8 @@ void TestEditor::parseInput()
             uint32_t len = getBe32(&in[pos + 1]);
             if (len > MAX_NAME_LENGTH) {
                 errors.push_back("track name length " + std::to_string(len));
-                dropClient("broken track request");
+                dropClient("track request of " + std::to_string(len) + " bytes refused (the longest name is " +
+                           std::to_string(MAX_NAME_LENGTH) + ")");
                 return;
             }
             if (left < 5 + size_t(len))
@@ -245,6 +271,7 @@ void TestEditor::parseInput()
             pos += 5 + len;
             requests.push_back(name);
             logEvent("track " + std::to_string(requests.size() - 1) + " requested: " + name);
+            pushEvent(Event::TRACK_REQUESTED, name, int32_t(requests.size() - 1));
         } else if (cmd == SET_ROW) {
             if (left < 5)
                 break;
@@ -252,6 +279,7 @@ void TestEditor::parseInput()
             pos += 5;
             rows.push_back(row);
             logEvent("row " + std::to_string(row));
+            pushEvent(Event::ROW_REPORTED, {}, row);
         } else {
             errors.push_back("unexpected byte " + hexByte(cmd));
             dropClient("unexpected byte " + hexByte(cmd));
@@ -261,7 +289,7 @@ void TestEditor::parseInput()
     in.erase(in.begin(), in.begin() + pos);
 }
 
-void TestEditor::writeClient()
+void EditorLink::writeClient()
 {
     while (client.outPos < client.out.size()) {
         const auto n = send(client.fd, reinterpret_cast<const char*>(client.out.data() + client.outPos),
@@ -285,16 +313,18 @@ void TestEditor::writeClient()
     }
 }
 
-void TestEditor::dropClient(const std::string& why)
+void EditorLink::dropClient(const std::string& why)
 {
-    if (client.fd != SYNC_INVALID_SOCKET)
+    if (client.fd != SYNC_INVALID_SOCKET) {
         sync_socket_close(client.fd);
+        pushEvent(Event::DISCONNECTED, why);
+    }
     client = Connection{};
     logEvent(why);
     changed.notify_all();
 }
 
-void TestEditor::wake()
+void EditorLink::wake()
 {
     if (wakeSocket != SYNC_INVALID_SOCKET) {
         char byte = 1;
@@ -302,14 +332,31 @@ void TestEditor::wake()
     }
 }
 
-void TestEditor::logEvent(const std::string& text)
+void EditorLink::pushEvent(Event::Kind kind, std::string text, int32_t value)
+{
+    if (!options.queueEvents)
+        return;
+    events.push_back(Event{kind, client.id, std::move(text), value});
+    if (options.notify)
+        options.notify();
+}
+
+std::vector<EditorLink::Event> EditorLink::takeEvents()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    std::vector<Event> taken;
+    taken.swap(events);
+    return taken;
+}
+
+void EditorLink::logEvent(const std::string& text)
 {
     if (options.log)
         options.log(text);
 }
 
 template <class Pred>
-bool TestEditor::waitFor(Timeout timeout, Pred pred) const
+bool EditorLink::waitFor(Timeout timeout, Pred pred) const
 {
     std::unique_lock<std::mutex> lock(mutex);
     return changed.wait_for(lock, timeout, pred);
@@ -317,46 +364,46 @@ bool TestEditor::waitFor(Timeout timeout, Pred pred) const
 
 // ---- Connections --------------------------------------------------------------
 
-void TestEditor::setGreetingReply(std::string reply)
+void EditorLink::setGreetingReply(std::string reply)
 {
     std::lock_guard<std::mutex> lock(mutex);
     options.greetingReply = std::move(reply);
 }
 
-bool TestEditor::waitForClient(Timeout timeout)
+bool EditorLink::waitForClient(Timeout timeout)
 {
     return waitFor(timeout, [this] { return client.fd != SYNC_INVALID_SOCKET && client.greeted; });
 }
 
-bool TestEditor::waitForConnections(int n, Timeout timeout)
+bool EditorLink::waitForConnections(int n, Timeout timeout)
 {
     return waitFor(timeout, [this, n] { return connections >= n; });
 }
 
-bool TestEditor::waitForDisconnect(Timeout timeout)
+bool EditorLink::waitForDisconnect(Timeout timeout)
 {
     return waitFor(timeout, [this] { return client.fd == SYNC_INVALID_SOCKET; });
 }
 
-int TestEditor::connectionCount() const
+int EditorLink::connectionCount() const
 {
     std::lock_guard<std::mutex> lock(mutex);
     return connections;
 }
 
-bool TestEditor::connected() const
+bool EditorLink::connected() const
 {
     std::lock_guard<std::mutex> lock(mutex);
     return client.fd != SYNC_INVALID_SOCKET && client.greeted;
 }
 
-std::string TestEditor::lastGreeting() const
+std::string EditorLink::lastGreeting() const
 {
     std::lock_guard<std::mutex> lock(mutex);
     return greeting;
 }
 
-void TestEditor::closeConnection()
+void EditorLink::closeConnection()
 {
     {
         std::lock_guard<std::mutex> lock(mutex);
@@ -370,30 +417,30 @@ void TestEditor::closeConnection()
 
 // ---- What the player sent -----------------------------------------------------
 
-std::vector<std::string> TestEditor::trackRequests() const
+std::vector<std::string> EditorLink::trackRequests() const
 {
     std::lock_guard<std::mutex> lock(mutex);
     return requests;
 }
 
-bool TestEditor::waitForTrackRequests(size_t n, Timeout timeout)
+bool EditorLink::waitForTrackRequests(size_t n, Timeout timeout)
 {
     return waitFor(timeout, [this, n] { return requests.size() >= n; });
 }
 
-std::vector<int32_t> TestEditor::rowReports() const
+std::vector<int32_t> EditorLink::rowReports() const
 {
     std::lock_guard<std::mutex> lock(mutex);
     return rows;
 }
 
-void TestEditor::clearRowReports()
+void EditorLink::clearRowReports()
 {
     std::lock_guard<std::mutex> lock(mutex);
     rows.clear();
 }
 
-bool TestEditor::waitForRowReport(const std::function<bool(int32_t)>& predicate, Timeout timeout)
+bool EditorLink::waitForRowReport(const std::function<bool(int32_t)>& predicate, Timeout timeout)
 {
     return waitFor(timeout, [this, &predicate] {
         for (int32_t row : rows)
@@ -403,18 +450,18 @@ bool TestEditor::waitForRowReport(const std::function<bool(int32_t)>& predicate,
     });
 }
 
-bool TestEditor::waitForRowReport(int32_t row, Timeout timeout)
+bool EditorLink::waitForRowReport(int32_t row, Timeout timeout)
 {
     return waitForRowReport([row](int32_t r) { return r == row; }, timeout);
 }
 
-TestEditor::Bytes TestEditor::receivedBytes() const
+EditorLink::Bytes EditorLink::receivedBytes() const
 {
     std::lock_guard<std::mutex> lock(mutex);
     return received;
 }
 
-std::vector<std::string> TestEditor::protocolErrors() const
+std::vector<std::string> EditorLink::protocolErrors() const
 {
     std::lock_guard<std::mutex> lock(mutex);
     return errors;
@@ -422,11 +469,11 @@ std::vector<std::string> TestEditor::protocolErrors() const
 
 // ---- Sending to the player ------------------------------------------------------
 
-bool TestEditor::queue(const Bytes& bytes, uint64_t* id, uint64_t* target)
+bool EditorLink::queue(const Bytes& bytes, uint64_t* id, uint64_t* target, uint64_t only)
 {
     {
         std::lock_guard<std::mutex> lock(mutex);
-        if (client.fd == SYNC_INVALID_SOCKET || !client.greeted)
+        if (client.fd == SYNC_INVALID_SOCKET || !client.greeted || (only != 0 && client.id != only))
             return false;
         client.out.insert(client.out.end(), bytes.begin(), bytes.end());
         client.queued += bytes.size();
@@ -437,32 +484,38 @@ bool TestEditor::queue(const Bytes& bytes, uint64_t* id, uint64_t* target)
     return true;
 }
 
-bool TestEditor::waitSent(uint64_t id, uint64_t target, Timeout timeout)
+bool EditorLink::waitSent(uint64_t id, uint64_t target, Timeout timeout)
 {
     waitFor(timeout, [this, id, target] { return client.id != id || client.sent >= target; });
     std::lock_guard<std::mutex> lock(mutex);
     return client.id == id && client.sent >= target;
 }
 
-bool TestEditor::sendRaw(const Bytes& bytes, Timeout timeout)
+bool EditorLink::sendRaw(const Bytes& bytes, Timeout timeout)
 {
     uint64_t id = 0, target = 0;
     return queue(bytes, &id, &target) && waitSent(id, target, timeout);
 }
 
-bool TestEditor::sendPartially(const Bytes& message, size_t count, Timeout timeout)
+bool EditorLink::sendPartially(const Bytes& message, size_t count, Timeout timeout)
 {
     count = std::min(count, message.size());
     return sendRaw(Bytes(message.begin(), message.begin() + count), timeout);
 }
 
-bool TestEditor::post(const Bytes& bytes)
+bool EditorLink::post(const Bytes& bytes)
 {
     uint64_t id = 0, target = 0;
     return queue(bytes, &id, &target);
 }
 
-bool TestEditor::waitUntilSent(Timeout timeout)
+bool EditorLink::post(const Bytes& bytes, uint64_t connection)
+{
+    uint64_t id = 0, target = 0;
+    return connection != 0 && queue(bytes, &id, &target, connection);
+}
+
+bool EditorLink::waitUntilSent(Timeout timeout)
 {
     uint64_t id = 0, target = 0;
     {
@@ -475,46 +528,52 @@ bool TestEditor::waitUntilSent(Timeout timeout)
     return waitSent(id, target, timeout);
 }
 
-bool TestEditor::setKey(uint32_t track, int32_t row, float value, uint8_t type, Timeout timeout)
+bool EditorLink::setKey(uint32_t track, int32_t row, float value, uint8_t type, Timeout timeout)
 {
     return sendRaw(encodeSetKey(track, row, value, type), timeout);
 }
 
-bool TestEditor::deleteKey(uint32_t track, int32_t row, Timeout timeout)
+bool EditorLink::deleteKey(uint32_t track, int32_t row, Timeout timeout)
 {
     return sendRaw(encodeDeleteKey(track, row), timeout);
 }
 
-bool TestEditor::setRow(int32_t row, Timeout timeout)
+bool EditorLink::setRow(int32_t row, Timeout timeout)
 {
     return sendRaw(encodeSetRow(row), timeout);
 }
 
-bool TestEditor::pause(uint8_t flag, Timeout timeout)
+bool EditorLink::pause(uint8_t flag, Timeout timeout)
 {
     return sendRaw(encodePause(flag), timeout);
 }
 
-bool TestEditor::saveTracks(Timeout timeout)
+bool EditorLink::saveTracks(Timeout timeout)
 {
     return sendRaw(encodeSaveTracks(), timeout);
 }
 
 // ---- Encoding ---------------------------------------------------------------------
 
-TestEditor::Bytes TestEditor::encodeSetKey(uint32_t track, int32_t row, float value, uint8_t type)
+void EditorLink::appendSetKey(Bytes& out, uint32_t track, int32_t row, float value, uint8_t type)
 {
     uint32_t bits;
     std::memcpy(&bits, &value, sizeof(bits));
-    Bytes out{SET_KEY};
+    out.push_back(SET_KEY);
     putBe32(out, track);
     putBe32(out, uint32_t(row));
     putBe32(out, bits);
     out.push_back(type);
+}
+
+EditorLink::Bytes EditorLink::encodeSetKey(uint32_t track, int32_t row, float value, uint8_t type)
+{
+    Bytes out;
+    appendSetKey(out, track, row, value, type);
     return out;
 }
 
-TestEditor::Bytes TestEditor::encodeDeleteKey(uint32_t track, int32_t row)
+EditorLink::Bytes EditorLink::encodeDeleteKey(uint32_t track, int32_t row)
 {
     Bytes out{DELETE_KEY};
     putBe32(out, track);
@@ -522,21 +581,21 @@ TestEditor::Bytes TestEditor::encodeDeleteKey(uint32_t track, int32_t row)
     return out;
 }
 
-TestEditor::Bytes TestEditor::encodeSetRow(int32_t row)
+EditorLink::Bytes EditorLink::encodeSetRow(int32_t row)
 {
     Bytes out{SET_ROW};
     putBe32(out, uint32_t(row));
     return out;
 }
 
-TestEditor::Bytes TestEditor::encodePause(uint8_t flag)
+EditorLink::Bytes EditorLink::encodePause(uint8_t flag)
 {
     return Bytes{PAUSE, flag};
 }
 
-TestEditor::Bytes TestEditor::encodeSaveTracks()
+EditorLink::Bytes EditorLink::encodeSaveTracks()
 {
     return Bytes{SAVE_TRACKS};
 }
 
-} // namespace Tolvane::Testing
+} // namespace Tolvane::Editor
