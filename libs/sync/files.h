@@ -8,6 +8,10 @@
 
 #include <stdio.h>
 
+#ifdef __cplusplus
+extern "C" {
+#endif
+
 /* Opens the file like fopen. */
 FILE *sync_fopen(const char *path, const char *mode);
 
@@ -25,5 +29,9 @@ int sync_make_dir(const char *path);
  * on Windows the call returns only once the move is on the disk. Returns 0
  * on success. */
 int sync_replace_file(const char *from, const char *to);
+
+#ifdef __cplusplus
+}
+#endif
 
 #endif /* SYNC_FILES_H */

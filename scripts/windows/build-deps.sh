@@ -3,7 +3,8 @@
 # packages into the prefix given as first argument (DLLs in bin/, import
 # libraries, headers and pkg-config files as usual). Called by
 # scripts/build-windows.sh, which keys the prefix by the packages' versions.
-#   build-deps.sh <prefix> <work folder>
+#   build-deps.sh <prefix> <work folder> [package...]
+# Without packages it builds every one of deps.txt, in order.
 # A library once built leaves a stamp in the work folder: after a failure the
 # next run goes on from where it stopped.
 set -euo pipefail
@@ -94,15 +95,14 @@ build() {
     # its own.)
     opus) autotools_build "$source" --disable-doc --disable-extra-programs --disable-stack-protector \
         CFLAGS="-O2 -D_FORTIFY_SOURCE=0" ;;
-    # Large-file support would export only the _64 names, which programs
-    # that do not ask for 64-bit offsets (libsndfile) cannot link to.
-    mpg123) cmake_build "$source/ports/cmake" -DBUILD_PROGRAMS=OFF -DBUILD_LIBOUT123=OFF \
-        -DMPG123_LARGE_FILE_SUPPORT=OFF ;;
+    mpg123) cmake_build "$source/ports/cmake" -DBUILD_PROGRAMS=OFF -DBUILD_LIBOUT123=OFF ;;
     lame)
         # Its export list names a function the library no longer has.
         sed -i '/^lame_init_old$/d' "$source/include/libmp3lame.sym"
         autotools_build "$source" --disable-frontend --disable-gtktest ;;
-    libsndfile) cmake_build "$source" -DBUILD_PROGRAMS=OFF -DBUILD_EXAMPLES=OFF \
+    # libmpg123 exports only its functions for 64-bit offsets here (the _64
+    # names); its header picks them when asked.
+    libsndfile) cmake_build "$source" -DCMAKE_C_FLAGS="-DMPG123_LARGESUFFIX=_64" -DBUILD_PROGRAMS=OFF -DBUILD_EXAMPLES=OFF \
         -DBUILD_REGTEST=OFF -DENABLE_EXTERNAL_LIBS=ON -DENABLE_MPEG=ON \
         -DINSTALL_PKGCONFIG_MODULE=ON -DINSTALL_MANPAGES=OFF ;;
     libsdl2) cmake_build "$source" -DSDL_SHARED=ON -DSDL_STATIC=OFF -DSDL_TEST=OFF ;;
@@ -149,7 +149,9 @@ PC
     esac
 }
 
-for package in $(grep -v '^#' "$here/deps.txt"); do
+packages=("${@:3}")
+[ ${#packages[@]} -gt 0 ] || read -r -d '' -a packages < <(grep -v '^#' "$here/deps.txt") || true
+for package in "${packages[@]}"; do
     [ -f "$work/$package.built" ] && continue
     build "$package"
     rm -rf "${work:?}/$package"
