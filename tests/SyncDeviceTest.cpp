@@ -137,7 +137,7 @@ TEST_F(SyncDevice, AFolderTakenAsGivenHoldsTheTrackFiles)
     ASSERT_EQ(sync_set_folder(again.get(), folder.c_str()), 0);
     EXPECT_EQ(sync_get_track(again.get(), "scene/part 1")->key_count, 1);
     // The empty folder is the working directory again.
-    writeFile("sync_here.track", trackFileBytes({{0, 2.0f, 0}}));
+    scratch.write("sync_here.track", trackFile({{0, 2.0f, KEY_STEP}}));
     ASSERT_EQ(sync_set_folder(again.get(), ""), 0);
     EXPECT_EQ(sync_get_track(again.get(), "here")->key_count, 1);
     EXPECT_EQ(sync_set_folder(nullptr, "x"), -1);
