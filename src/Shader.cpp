@@ -162,16 +162,36 @@ void Shader::initializeUniforms(std::vector<Common::TrackVariableBond> bonds) {
     }
 }
 
-void Shader::initializeTexture(std::string name) {
+bool Shader::initializeTexture(std::string name) {
+    // Binding past the limit would leave the sampler on whatever image the
+    // last valid unit holds. Without a context the query answers nothing and
+    // nothing is limited.
+    GLint units = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_IMAGE_UNITS, &units);
+    if (units > 0 && uniformTextures.size() >= static_cast<size_t>(units)) {
+        return false;
+    }
     auto texture = std::make_unique<UniformTexture>();
     texture->name = std::move(name);
     uniformTextures.push_back(std::move(texture));
+    return true;
 }
 
-void Shader::initializeTextures(std::vector<std::string> names) {
+Logger::Message Shader::initializeTextures(std::vector<std::string> names) {
+    Logger::Message result;
+    std::string skipped;
     for (std::string& name : names) {
-        initializeTexture(std::move(name));
+        const std::string kept = name;
+        if (!initializeTexture(std::move(name))) {
+            skipped += (skipped.empty() ? "" : ", ") + kept;
+        }
     }
+    if (!skipped.empty()) {
+        result.error = true;
+        result.text = "textures past the GL's " + std::to_string(uniformTextures.size()) +
+                      " texture units skipped: " + skipped;
+    }
+    return result;
 }
 
 void Shader::refreshUniforms() {

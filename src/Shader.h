@@ -63,8 +63,12 @@ public:
     void initializeUniform(std::string variable, std::string track);
     void initializeUniforms(std::vector<Common::TrackVariableBond> bonds);
     // Adds a sampler fed by the texture of that name, on the next free unit.
-    void initializeTexture(std::string name);
-    void initializeTextures(std::vector<std::string> names);
+    // Returns false, adding nothing, when the fragment stage has no unit left
+    // (GL_MAX_TEXTURE_IMAGE_UNITS, asked of the current context).
+    bool initializeTexture(std::string name);
+    // Adds a sampler for each name, in order. Names past the unit limit are
+    // skipped: the message then has error set and names them.
+    Logger::Message initializeTextures(std::vector<std::string> names);
     // Looks up every location in the program and uploads the shader's
     // textures again; runs after every successful link.
     void refreshUniforms();

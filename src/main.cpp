@@ -14,8 +14,6 @@
 
 #include <GL/glew.h>
 #include <GLFW/glfw3.h>
-#include <lodepng.h>
-
 #include <csignal>
 #include <cstdio>
 #include <string>
@@ -49,12 +47,29 @@ void logError(int code, const char* description) {
 // Follows the framebuffer's size with the viewport.
 void framebufferSizeCallback(GLFWwindow*, int width, int height) { glViewport(0, 0, width, height); }
 
+// Hands the shader both source files; false, with the reason in the log,
+// when either is not a readable regular file of at most 1 MiB.
+bool readShaderSources() {
+    std::string fragment;
+    std::string vertex;
+    std::string error;
+    for (const auto& [path, text] : {std::pair{&configurations.shaders.fragment, &fragment},
+                                     std::pair{&configurations.shaders.vertex, &vertex}}) {
+        if (!Helpers::readFile(*path, *text, error)) {
+            logger.write(Logger::ERROR, "cannot read " + *path + ": " + error);
+            return false;
+        }
+    }
+    shader.setSources(vertex, fragment);
+    return true;
+}
+
 // Rebuilds the shader program from its files, logging a build error.
 void rebuildShader() {
     shader.cleanShader();
-    const std::string fragment = Helpers::readFile(configurations.shaders.fragment);
-    const std::string vertex = Helpers::readFile(configurations.shaders.vertex);
-    shader.setSources(vertex, fragment);
+    if (!readShaderSources()) {
+        return;
+    }
     Logger::Message message;
     message = shader.initShader();
     if (message.error) {
@@ -118,9 +133,9 @@ int musicPlaying(void*) { return music.isPlaying() ? 1 : 0; }
 // Gives the window the PNG icon when the file decodes; otherwise keeps the default.
 void setIcon(const std::string& path) {
     std::vector<unsigned char> pixels;
-    unsigned width = 0;
-    unsigned height = 0;
-    if (lodepng::decode(pixels, width, height, path, LCT_RGBA, 8) != 0) {
+    uint32_t width = 0;
+    uint32_t height = 0;
+    if (!TextureManager::decodeImage(path, pixels, width, height)) {
         return;
     }
     GLFWimage icon;
@@ -145,6 +160,15 @@ void writeBanner() {
     logger.write(Logger::INFO, "context version  " + std::to_string(shaders.majorVersion) + "." +
                                    std::to_string(shaders.minorVersion));
     logger.write(Logger::INFO, "audio version:   " + std::to_string(Music::backendVersion()));
+    // What the configuration reader left out: on the console in release
+    // mode, where the log is hidden, else in the log.
+    for (const std::string& reason : configurations.refused) {
+        if (configurations.demo.release) {
+            std::fprintf(stderr, "%s\n", reason.c_str());
+        } else {
+            logger.write(Logger::ERROR, reason);
+        }
+    }
 }
 
 // Runs frames until the window is asked to close.
@@ -266,15 +290,18 @@ int main(int argc, char** argv) {
     cosmonaut.setTracks(configurations.tracks);
 
     shader.initialize(static_cast<uint32_t>(demo.width), static_cast<uint32_t>(demo.height));
-    const std::string fragment = Helpers::readFile(shaders.fragment);
-    const std::string vertex = Helpers::readFile(shaders.vertex);
-    shader.setSources(vertex, fragment);
-    shader.initializeTextures(shaders.textures);
+    const bool sourcesRead = readShaderSources();
+    const Logger::Message skipped = shader.initializeTextures(shaders.textures);
+    if (skipped.error) {
+        logger.write(Logger::ERROR, skipped.text);
+    }
     shader.initializeUniforms(shaders.uniforms);
     shader.setCosmonaut(&cosmonaut);
     shader.setTextureManager(&textureManager);
     Logger::Message message;
-    message = shader.initShader();
+    if (sourcesRead) {
+        message = shader.initShader();
+    }
     if (message.error) {
         logger.write(Logger::ERROR, message.text);
     }
