@@ -37,11 +37,11 @@ public:
     // Decodes the PNG file at path to 8-bit RGBA, top row first, whatever
     // its own colour type and depth. False, with pixels empty, when path is
     // not a regular file of at most MAX_IMAGE_FILE_SIZE bytes, when it does
-    // not decode, or when its header claims more than the limits above
-    // (checked before any memory is taken for the pixels). Textures and the
-    // window icon are read through it.
+    // not decode, or when its header claims more than the limits above or a
+    // side longer than maxSide (checked before any memory is taken for the
+    // pixels). Textures and the window icon are read through it.
     static bool decodeImage(const std::string& path, std::vector<unsigned char>& pixels, uint32_t& width,
-                            uint32_t& height);
+                            uint32_t& height, uint32_t maxSide = MAX_IMAGE_SIDE);
 
     // Registers one texture per static asset whose PNG decodes (within the
     // size limit) and per dynamic asset; a later asset of the same name

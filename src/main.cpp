@@ -37,6 +37,9 @@ const char* const VERSION = "1.4";
 // The longest window side asked of the window system: X11 keeps window sizes
 // in 16 bits, and no graphics card draws a larger framebuffer.
 constexpr int MAX_WINDOW_SIDE = 32767;
+// The longest icon side: an X server refuses a request over 16 MiB (an icon
+// of 2048 pixels square, 4 bytes a pixel) and the program ends on it.
+constexpr uint32_t MAX_ICON_SIDE = 1024;
 
 // Writes the window library's errors to standard output.
 void logError(int code, const char* description) {
@@ -135,7 +138,7 @@ void setIcon(const std::string& path) {
     std::vector<unsigned char> pixels;
     uint32_t width = 0;
     uint32_t height = 0;
-    if (!TextureManager::decodeImage(path, pixels, width, height)) {
+    if (!TextureManager::decodeImage(path, pixels, width, height, MAX_ICON_SIDE)) {
         return;
     }
     GLFWimage icon;

@@ -214,6 +214,26 @@ TEST(StartupFaults, MissingOrBrokenTuneIconAndTextureLeaveTheDemoPlaying) {
     }
 }
 
+TEST(StartupFaults, AnIconLargerThanTheWindowSystemTakesIsSkipped) {
+    // 2048 pixels square is 16 MiB for the window system: more than an X
+    // server takes in one request.
+    const std::vector<unsigned char> pixels(size_t(2048) * 2048 * 4, 200);
+    std::vector<unsigned char> png;
+    ASSERT_EQ(lodepng::encode(png, pixels, 2048, 2048), 0u);
+    Player player;
+    writeShaders(player.dir(), "#version 330 core\nout vec4 c;\nvoid main() { c = vec4(1.0); }\n");
+    std::string text = basicConfiguration(false, 200, 100);
+    text.insert(text.find("\"release\": false") + 16, ", \"icon\": \"icon.png\"");
+    player.dir().write("configuration.json", text);
+    player.dir().write("icon.png", png);
+    ASSERT_TRUE(player.start());
+    ASSERT_NE(player.waitForWindow(), 0u) << player.standardOutput();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_TRUE(player.running());
+    EXPECT_FALSE(player.hasIcon());
+    closesCleanly(player);
+}
+
 TEST(StartupFaults, EmptyOrMissingShaderFilesGiveABlackFrameAndTheDemoRunsOn) {
     for (const bool missing : {false, true}) {
         for (const bool release : {false, true}) {
