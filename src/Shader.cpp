@@ -180,10 +180,9 @@ bool Shader::initializeTexture(std::string name) {
 Logger::Message Shader::initializeTextures(std::vector<std::string> names) {
     Logger::Message result;
     std::string skipped;
-    for (std::string& name : names) {
-        const std::string kept = name;
-        if (!initializeTexture(std::move(name))) {
-            skipped += (skipped.empty() ? "" : ", ") + kept;
+    for (const std::string& name : names) {
+        if (!initializeTexture(name)) {
+            skipped += (skipped.empty() ? "" : ", ") + name;
         }
     }
     if (!skipped.empty()) {

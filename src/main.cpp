@@ -14,6 +14,7 @@
 
 #include <GL/glew.h>
 #include <GLFW/glfw3.h>
+
 #include <csignal>
 #include <cstdio>
 #include <string>
@@ -53,15 +54,18 @@ void framebufferSizeCallback(GLFWwindow*, int width, int height) { glViewport(0,
 // Hands the shader both source files; false, with the reason in the log,
 // when either is not a readable regular file of at most 1 MiB.
 bool readShaderSources() {
+    const auto read = [](const std::string& path, std::string& text) {
+        std::string error;
+        if (Helpers::readFile(path, text, error)) {
+            return true;
+        }
+        logger.write(Logger::ERROR, "cannot read " + path + ": " + error);
+        return false;
+    };
     std::string fragment;
     std::string vertex;
-    std::string error;
-    for (const auto& [path, text] : {std::pair{&configurations.shaders.fragment, &fragment},
-                                     std::pair{&configurations.shaders.vertex, &vertex}}) {
-        if (!Helpers::readFile(*path, *text, error)) {
-            logger.write(Logger::ERROR, "cannot read " + *path + ": " + error);
-            return false;
-        }
+    if (!read(configurations.shaders.fragment, fragment) || !read(configurations.shaders.vertex, vertex)) {
+        return false;
     }
     shader.setSources(vertex, fragment);
     return true;
@@ -163,8 +167,11 @@ void writeBanner() {
     logger.write(Logger::INFO, "context version  " + std::to_string(shaders.majorVersion) + "." +
                                    std::to_string(shaders.minorVersion));
     logger.write(Logger::INFO, "audio version:   " + std::to_string(Music::backendVersion()));
-    // What the configuration reader left out: on the console in release
-    // mode, where the log is hidden, else in the log.
+}
+
+// Says what the configuration reader left out: on the console in release
+// mode, where the log is hidden, else in the log.
+void reportRefusedEntries() {
     for (const std::string& reason : configurations.refused) {
         if (configurations.demo.release) {
             std::fprintf(stderr, "%s\n", reason.c_str());
@@ -274,6 +281,7 @@ int main(int argc, char** argv) {
 
     logger.initialize(25, 0.0f, static_cast<float>(demo.height), !demo.release);
     writeBanner();
+    reportRefusedEntries();
 
     textureManager.setTextures(configurations.assets);
     textureManager.initializeTextures();
