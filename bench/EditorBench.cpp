@@ -14,6 +14,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -36,11 +37,11 @@ std::vector<std::string> trackNames()
 // Writes the 64 track files into the working directory.
 void writeTracks()
 {
-    std::vector<FileKey> keys;
+    std::vector<Key> keys;
     for (int k = 0; k < KEYS; ++k)
         keys.push_back({k * 2, float(k % 97) / 10.0f, uint8_t(k % 4)});
     for (const std::string& name : trackNames())
-        writeFile(sync_track_path("sync", name.c_str()), trackFileBytes(keys));
+        std::ofstream(sync_track_path("sync", name.c_str()), std::ios::binary) << trackFile(keys);
 }
 
 void putBe32(Bytes& out, uint32_t v)
@@ -59,7 +60,8 @@ EditorLink::Options freePort()
 
 void BM_LoadSixtyFourTracks(benchmark::State& state)
 {
-    ScratchDir dir;
+    TempDir dir;
+    dir.enter();
     writeTracks();
     for (auto _ : state) {
         Document doc;
@@ -73,7 +75,8 @@ BENCHMARK(BM_LoadSixtyFourTracks)->Unit(benchmark::kMillisecond);
 // keys read by it (a plain socket reading as fast as it can).
 void BM_AnswerAllTrackRequests(benchmark::State& state)
 {
-    ScratchDir dir;
+    TempDir dir;
+    dir.enter();
     writeTracks();
     Document doc;
     doc.load(trackNames());
@@ -121,7 +124,8 @@ BENCHMARK(BM_AnswerAllTrackRequests)->Unit(benchmark::kMillisecond)->UseRealTime
 // "shows in the player's next frame" that is the editor's and the link's.
 void BM_KeyToPlayer(benchmark::State& state)
 {
-    ScratchDir dir;
+    TempDir dir;
+    dir.enter();
     Document doc;
     doc.load({"fade"});
     EditorLink link(freePort());
@@ -148,7 +152,8 @@ BENCHMARK(BM_KeyToPlayer)->Unit(benchmark::kMicrosecond)->UseRealTime();
 // status): what the editor itself spends, the GL's drawing not included.
 void gridFrame(benchmark::State& state, bool withGl)
 {
-    ScratchDir dir;
+    TempDir dir;
+    dir.enter();
     writeTracks();
     Document doc;
     doc.load(trackNames());

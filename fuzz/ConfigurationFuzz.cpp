@@ -6,6 +6,7 @@
 
 #include "Configuration.h"
 #include "FuzzSupport.h"
+#include "sync.h"
 
 #include <json/json.h>
 
@@ -127,9 +128,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // One list entry per array element, whatever the element holds.
     FUZZ_CHECK(configuration.shaders.uniforms.size() == arraySize(shaders, "uniforms"));
     FUZZ_CHECK(configuration.shaders.textures.size() == arraySize(shaders, "textures"));
-    FUZZ_CHECK(configuration.tracks.size() == arraySize(root, "tracks"));
+    // Tracks whose file would leave the working directory are left out,
+    // each with one line saying why.
+    FUZZ_CHECK(configuration.tracks.size() + configuration.refused.size() == arraySize(root, "tracks"));
     FUZZ_CHECK(configuration.assets.size() == arraySize(root, "assets"));
 
+    for (const Common::Track& track : configuration.tracks)
+        FUZZ_CHECK(sync_track_name_fault("sync", (track.name + ".x").c_str()) == nullptr ||
+                   sync_track_name_fault("sync", track.name.c_str()) == nullptr);
     for (const Common::Track& track : configuration.tracks)
         FUZZ_CHECK(track.type == Common::FLOAT1 || track.type == Common::FLOAT2 ||
                    track.type == Common::FLOAT3 || track.type == Common::TRACK_TYPE_UNKNOWN);

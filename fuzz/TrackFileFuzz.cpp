@@ -90,7 +90,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // so no temporary file stays behind.
     FUZZ_CHECK(sync_save_tracks(device) == 0);
     FUZZ_CHECK(readFile(trackFile) == fileBytes(keys ? *keys : std::vector<Key>()));
-    FUZZ_CHECK(access((trackFile + ".tmp").c_str(), F_OK) != 0);
+    std::string temporary = trackFile;
+    temporary.back() = '~';
+    FUZZ_CHECK(access(temporary.c_str(), F_OK) != 0);
 
     sync_destroy_device(device);
     return 0;

@@ -2,8 +2,11 @@
 
 #include "Platform.h"
 
+#include "sync.h"
+
 #include <json/json.h>
 
+#include <cstdio>
 #include <exception>
 #include <filesystem>
 #include <fstream>
@@ -101,6 +104,33 @@ Common::Track readTrack(const Json::Value& entry) {
         track.type = Common::FLOAT3;
     }
     return track;
+}
+
+// The base the sync driver names its track files from.
+constexpr const char* TRACK_FILE_BASE = "sync";
+
+// Why the track can have no track file inside the working directory, or
+// null. Vector tracks are checked by the longest name they give a sync track.
+const char* trackNameFault(const Common::Track& track) {
+    const bool vector = track.type == Common::FLOAT2 || track.type == Common::FLOAT3;
+    return sync_track_name_fault(TRACK_FILE_BASE, (vector ? track.name + ".x" : track.name).c_str());
+}
+
+// The text with control characters and bytes past ASCII written as \xNN,
+// fit for a terminal or the log.
+std::string printable(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte >= 0x7F) {
+            char escaped[5];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out;
 }
 
 Common::Asset readAsset(const Json::Value& entry) {
@@ -201,7 +231,12 @@ bool Configuration::read(const std::string& path) {
         shaders.textures.push_back(entryString(entry, "name"));
     }
     for (const Json::Value& entry : arrayMember(root, "tracks")) {
-        tracks.push_back(readTrack(entry));
+        Common::Track track = readTrack(entry);
+        if (const char* fault = trackNameFault(track)) {
+            refused.push_back("track \"" + printable(track.name) + "\" " + fault + ": skipped");
+            continue;
+        }
+        tracks.push_back(std::move(track));
     }
     for (const Json::Value& entry : arrayMember(root, "assets")) {
         assets.push_back(readAsset(entry));
@@ -211,8 +246,8 @@ bool Configuration::read(const std::string& path) {
 
 void Configuration::resolvePaths(const std::string& folder) {
     const auto resolve = [&folder](std::string& path) {
-        if (!path.empty() && std::filesystem::path(path).is_relative()) {
-            path = (std::filesystem::path(folder) / path).string();
+        if (!path.empty() && Platform::filePath(path).is_relative()) {
+            path = (Platform::filePath(folder) / Platform::filePath(path)).u8string();
         }
     };
     resolve(demo.icon);

@@ -31,6 +31,13 @@ public:
     Common::Shaders shaders;
     std::vector<Common::Track> tracks;
     std::vector<Common::Asset> assets;
+
+    // One line for each entry of the document that read left out, saying
+    // which and why: a track whose name would put its track file outside the
+    // working directory (an absolute path, a ".." component), or that holds
+    // a control character or is too long for a file name. The caller reports
+    // them once it can (read itself writes nothing).
+    std::vector<std::string> refused;
 };
 
 } // namespace Tolvane

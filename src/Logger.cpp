@@ -1,8 +1,7 @@
 #include "Logger.h"
 
+#include "Helpers.h"
 #include "text/overlay.h"
-
-#include <GLFW/glfw3.h>
 
 #include <utility>
 
@@ -23,16 +22,6 @@ const char* prefixOf(Logger::LOG_LEVEL level) {
     return "";
 }
 
-// Whether this thread has a current GL context. Safe after the window library
-// has been terminated: the "not initialised" complaint that would raise is
-// kept away from the application's error callback.
-bool hasCurrentContext() {
-    GLFWerrorfun previous = glfwSetErrorCallback(nullptr);
-    const bool current = glfwGetCurrentContext() != nullptr;
-    glfwSetErrorCallback(previous);
-    return current;
-}
-
 } // namespace
 
 Logger::Logger() = default;
@@ -43,7 +32,7 @@ Logger::~Logger() {
     }
     // The log normally outlives the window; GL objects are released only if
     // a context is still current, the memory is freed in any case.
-    if (hasCurrentContext()) {
+    if (Helpers::hasCurrentContext()) {
         releaseGraphics();
         return;
     }

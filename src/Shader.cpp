@@ -91,18 +91,35 @@ void Shader::setSourcePaths(std::string vertexPath, std::string fragmentPath) {
     this->fragmentPath = std::move(fragmentPath);
 }
 
+Logger::Message Shader::readSources(const std::string& vertexPath, const std::string& fragmentPath) {
+    std::string sources[2];
+    const std::string* paths[2] = {&vertexPath, &fragmentPath};
+    for (int i = 0; i < 2; ++i) {
+        std::string error;
+        if (!Helpers::readFile(*paths[i], sources[i], error)) {
+            Logger::Message failed;
+            failed.error = true;
+            failed.text = "cannot read " + *paths[i] + ": " + error;
+            return failed;
+        }
+    }
+    setSources(sources[0], sources[1]);
+    setSourcePaths(vertexPath, fragmentPath);
+    return Logger::Message();
+}
+
 Logger::Message Shader::setUp(const Common::Shaders& shaders, uint32_t width, uint32_t height, Cosmonaut* cosmonaut,
-                              TextureManager* textureManager) {
+                              TextureManager* textureManager, Logger::Message* skippedTextures) {
     initialize(width, height);
-    const std::string fragment = Helpers::readFile(shaders.fragment);
-    const std::string vertex = Helpers::readFile(shaders.vertex);
-    setSources(vertex, fragment);
-    setSourcePaths(shaders.vertex, shaders.fragment);
-    initializeTextures(shaders.textures);
+    const Logger::Message skipped = initializeTextures(shaders.textures);
+    if (skippedTextures) {
+        *skippedTextures = skipped;
+    }
     initializeUniforms(shaders.uniforms);
     setCosmonaut(cosmonaut);
     setTextureManager(textureManager);
-    return initShader();
+    const Logger::Message read = readSources(shaders.vertex, shaders.fragment);
+    return read.error ? read : initShader();
 }
 
 void Shader::reportFailure(const std::string& path, uint32_t object, bool isProgram) const {
@@ -226,16 +243,35 @@ void Shader::initializeUniforms(std::vector<Common::TrackVariableBond> bonds) {
     }
 }
 
-void Shader::initializeTexture(std::string name) {
+bool Shader::initializeTexture(std::string name) {
+    // Binding past the limit would leave the sampler on whatever image the
+    // last valid unit holds. Without a context the query answers nothing and
+    // nothing is limited.
+    GLint units = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_IMAGE_UNITS, &units);
+    if (units > 0 && uniformTextures.size() >= static_cast<size_t>(units)) {
+        return false;
+    }
     auto texture = std::make_unique<UniformTexture>();
     texture->name = std::move(name);
     uniformTextures.push_back(std::move(texture));
+    return true;
 }
 
-void Shader::initializeTextures(std::vector<std::string> names) {
-    for (std::string& name : names) {
-        initializeTexture(std::move(name));
+Logger::Message Shader::initializeTextures(std::vector<std::string> names) {
+    Logger::Message result;
+    std::string skipped;
+    for (const std::string& name : names) {
+        if (!initializeTexture(name)) {
+            skipped += (skipped.empty() ? "" : ", ") + name;
+        }
     }
+    if (!skipped.empty()) {
+        result.error = true;
+        result.text = "textures past the GL's " + std::to_string(uniformTextures.size()) +
+                      " texture units skipped: " + skipped;
+    }
+    return result;
 }
 
 void Shader::refreshUniforms() {

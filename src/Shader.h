@@ -57,10 +57,19 @@ public:
     // terminal shows every character, however long the log.
     void setSourcePaths(std::string vertexPath, std::string fragmentPath);
 
+    // Reads the sources from these files and names them as setSourcePaths
+    // does. A file that is not a readable regular file of at most 1 MiB
+    // leaves the sources as they were and gives an error message naming the
+    // file and the reason ("cannot read <path>: <reason>").
+    Logger::Message readSources(const std::string& vertexPath, const std::string& fragmentPath);
     // Sets the shader up for a configured demo and builds it: initialize
-    // with the given size, the sources read from the configured files (and
-    // their paths), the configured textures and uniforms, the sync driver and
-    // the texture manager; then initShader, whose message it returns.
+    // with the given size, the sources read from the configured files (as
+    // readSources), the configured textures and uniforms, the sync driver and
+    // the texture manager; then initShader. Returns the build's message, or
+    // readSources' when a file cannot be read (then nothing is built). When
+    // skippedTextures is given, it receives initializeTextures' message.
+    Logger::Message setUp(const Common::Shaders& shaders, uint32_t width, uint32_t height, Cosmonaut* cosmonaut,
+                          TextureManager* textureManager, Logger::Message* skippedTextures = nullptr); then initShader, whose message it returns.
     Logger::Message setUp(const Common::Shaders& shaders, uint32_t width, uint32_t height, Cosmonaut* cosmonaut,
                           TextureManager* textureManager);
 
@@ -77,8 +86,12 @@ public:
     void initializeUniform(std::string variable, std::string track);
     void initializeUniforms(std::vector<Common::TrackVariableBond> bonds);
     // Adds a sampler fed by the texture of that name, on the next free unit.
-    void initializeTexture(std::string name);
-    void initializeTextures(std::vector<std::string> names);
+    // Returns false, adding nothing, when the fragment stage has no unit left
+    // (GL_MAX_TEXTURE_IMAGE_UNITS, asked of the current context).
+    bool initializeTexture(std::string name);
+    // Adds a sampler for each name, in order. Names past the unit limit are
+    // skipped: the message then has error set and names them.
+    Logger::Message initializeTextures(std::vector<std::string> names);
     // Looks up every location in the program and uploads the shader's
     // textures again; runs after every successful link.
     void refreshUniforms();

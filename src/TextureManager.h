@@ -30,6 +30,18 @@ public:
     // does not decode, before any memory is taken for its pixels.
     static constexpr uint32_t MAX_IMAGE_SIDE = 16384;
     static constexpr uint64_t MAX_IMAGE_PIXELS = uint64_t(1) << 26;
+    // The largest PNG file read: the largest image above stored
+    // uncompressed at 16 bits a channel, and 1 MiB for its other chunks.
+    static constexpr uint64_t MAX_IMAGE_FILE_SIZE = MAX_IMAGE_PIXELS * 8 + (uint64_t(1) << 20);
+
+    // Decodes the PNG file at path to 8-bit RGBA, top row first, whatever
+    // its own colour type and depth. False, with pixels empty, when path is
+    // not a regular file of at most MAX_IMAGE_FILE_SIZE bytes, when it does
+    // not decode, or when its header claims more than the limits above or a
+    // side longer than maxSide (checked before any memory is taken for the
+    // pixels). Textures and the window icon are read through it.
+    static bool decodeImage(const std::string& path, std::vector<unsigned char>& pixels, uint32_t& width,
+                            uint32_t& height, uint32_t maxSide = MAX_IMAGE_SIDE);
 
     // Registers one texture per static asset whose PNG decodes (within the
     // size limit) and per dynamic asset; a later asset of the same name

@@ -16,7 +16,6 @@
 
 #include <GL/glew.h>
 #include <GLFW/glfw3.h>
-#include <lodepng.h>
 
 #include <csignal>
 #include <cstdio>
@@ -65,6 +64,9 @@ const char* const USAGE =
 // The longest window side asked of the window system: X11 keeps window sizes
 // in 16 bits, and no graphics card draws a larger framebuffer.
 constexpr int MAX_WINDOW_SIDE = 32767;
+// The longest icon side: an X server refuses a request over 16 MiB (an icon
+// of 2048 pixels square, 4 bytes a pixel) and the program ends on it.
+constexpr uint32_t MAX_ICON_SIDE = 1024;
 
 // Writes the window library's errors to standard output.
 void logError(int code, const char* description) {
@@ -85,20 +87,28 @@ void rebuildShader(const std::string& vertex, const std::string& fragment) {
     }
 }
 
-// Rebuilds the shader program from its files as they are now (the R key).
+// Rebuilds the shader program from its files as they are now (the R key),
+// logging a file that cannot be read or a build error.
 void rebuildShader() {
-    const std::string fragment = Helpers::readFile(configurations.shaders.fragment);
-    const std::string vertex = Helpers::readFile(configurations.shaders.vertex);
-    rebuildShader(vertex, fragment);
+    shader.cleanShader();
+    Logger::Message message = shader.readSources(configurations.shaders.vertex, configurations.shaders.fragment);
+    if (!message.error) {
+        message = shader.initShader();
+    }
+    if (message.error) {
+        logger.write(Logger::ERROR, message.text);
+    }
 }
 
 // Rebuilds after a shader file was saved. A file that reads empty or not at
 // all is taken for a save still under way: the next save event tries again,
 // and nothing is logged meanwhile.
 void rebuildOnSave() {
-    const std::string fragment = Helpers::readFile(configurations.shaders.fragment);
-    const std::string vertex = Helpers::readFile(configurations.shaders.vertex);
-    if (!fragment.empty() && !vertex.empty()) {
+    std::string fragment;
+    std::string vertex;
+    std::string error;
+    if (Helpers::readFile(configurations.shaders.fragment, fragment, error) && !fragment.empty() &&
+        Helpers::readFile(configurations.shaders.vertex, vertex, error) && !vertex.empty()) {
         rebuildShader(vertex, fragment);
     }
 }
@@ -158,11 +168,10 @@ int musicPlaying(void*) { return music.isPlaying() ? 1 : 0; }
 
 // Gives the window the PNG icon when the file decodes; otherwise keeps the default.
 void setIcon(const std::string& path) {
-    std::vector<unsigned char> file;
     std::vector<unsigned char> pixels;
-    unsigned width = 0;
-    unsigned height = 0;
-    if (!Platform::readFile(path, file) || lodepng::decode(pixels, width, height, file, LCT_RGBA, 8) != 0) {
+    uint32_t width = 0;
+    uint32_t height = 0;
+    if (!TextureManager::decodeImage(path, pixels, width, height, MAX_ICON_SIDE)) {
         return;
     }
     GLFWimage icon;
@@ -187,6 +196,18 @@ void writeBanner() {
     logger.write(Logger::INFO, "context version  " + std::to_string(shaders.majorVersion) + "." +
                                    std::to_string(shaders.minorVersion));
     logger.write(Logger::INFO, "audio version:   " + std::to_string(Music::backendVersion()));
+}
+
+// Says what the configuration reader left out: on the console in release
+// mode, where the log is hidden, else in the log.
+void reportRefusedEntries() {
+    for (const std::string& reason : configurations.refused) {
+        if (configurations.demo.release) {
+            std::fprintf(stderr, "%s\n", reason.c_str());
+        } else {
+            logger.write(Logger::ERROR, reason);
+        }
+    }
 }
 
 // Runs frames until the window is asked to close.
@@ -292,6 +313,7 @@ void startComponents(sync_cb& callbacks, const std::string& demoFolder) {
     const Common::Shaders& shaders = configurations.shaders;
     logger.initialize(25, 0.0f, static_cast<float>(demo.height), !demo.release);
     writeBanner();
+    reportRefusedEntries();
 
     textureManager.setTextures(configurations.assets);
     textureManager.initializeTextures();
@@ -308,8 +330,13 @@ void startComponents(sync_cb& callbacks, const std::string& demoFolder) {
     cosmonaut.setFunctions(&callbacks);
     cosmonaut.setTracks(configurations.tracks);
 
+    Logger::Message skipped;
     const Logger::Message message = shader.setUp(shaders, static_cast<uint32_t>(demo.width),
-                                                 static_cast<uint32_t>(demo.height), &cosmonaut, &textureManager);
+                                                 static_cast<uint32_t>(demo.height), &cosmonaut, &textureManager,
+                                                 &skipped);
+    if (skipped.error) {
+        logger.write(Logger::ERROR, skipped.text);
+    }
     if (message.error) {
         logger.write(Logger::ERROR, message.text);
     }

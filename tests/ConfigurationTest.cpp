@@ -240,3 +240,26 @@ TEST(Configuration, ResolvingAgainstAFolderPrefixesRelativeFilePathsOnly) {
     EXPECT_EQ(c.assets[1].file, "");
     EXPECT_EQ(c.assets[0].name, "a") << "names are not paths";
 }
+
+TEST(Configuration, TracksWhoseFilesWouldLeaveTheFolderAreSkippedWithTheReason) {
+    // A float3 track is judged by its longest sync track name ("name.x").
+    const Configuration c = readText(R"({ "tracks": [
+        { "track": "fade", "type": "float1" },
+        { "track": "/../../outside/evil", "type": "float1" },
+        { "track": "scene/../../up", "type": "float2" },
+        { "track": "bell\u0007", "type": "float1" },
+        { "track": ")" + std::string(243, 'n') + R"(", "type": "float3" },
+        { "track": ")" + std::string(243, 'n') + R"(", "type": "float1" },
+        { "track": "scene/part 1", "type": "float3" }
+    ] })");
+    ASSERT_EQ(c.tracks.size(), 3u);
+    EXPECT_EQ(c.tracks[0].name, "fade");
+    EXPECT_EQ(c.tracks[1].name, std::string(243, 'n'));
+    EXPECT_EQ(c.tracks[2].name, "scene/part 1");
+    EXPECT_EQ(c.refused, (std::vector<std::string>{
+                             "track \"/../../outside/evil\" is an absolute path: skipped",
+                             "track \"scene/../../up\" has a \"..\" component: skipped",
+                             "track \"bell\\x07\" holds a control character: skipped",
+                             "track \"" + std::string(243, 'n') + "\" is too long for a file name: skipped",
+                         }));
+}

@@ -10,7 +10,7 @@
 #include <utility>
 
 using namespace Tolvane::Editor;
-using Tolvane::Testing::ScratchDir;
+using Tolvane::Testing::TempDir;
 
 namespace {
 
@@ -33,7 +33,8 @@ void writeFile(const std::string& path, const std::string& bytes)
 
 TEST(EditorDocument, NewKeyTakesTheInterpolationAboveAndICyclesIt)
 {
-    ScratchDir dir;
+    TempDir dir;
+    ASSERT_TRUE(dir.enter());
     Document doc;
     doc.load({"a"});
     doc.setKey(0, 10, 1.0f);
@@ -53,7 +54,8 @@ TEST(EditorDocument, NewKeyTakesTheInterpolationAboveAndICyclesIt)
 
 TEST(EditorDocument, UndoAndRedoRestoreKeysAndReportEveryChange)
 {
-    ScratchDir dir;
+    TempDir dir;
+    ASSERT_TRUE(dir.enter());
     Document doc;
     doc.load({"a", "b"});
     std::vector<std::pair<int, int>> changes;
@@ -82,7 +84,8 @@ TEST(EditorDocument, UndoAndRedoRestoreKeysAndReportEveryChange)
 
 TEST(EditorDocument, PasteKeepsRowsRelativeClearsItsBlockAndUndoesAsOneStep)
 {
-    ScratchDir dir;
+    TempDir dir;
+    ASSERT_TRUE(dir.enter());
     Document doc;
     doc.load({"a", "b", "c"});
     doc.setKey(0, 0, 1.0f);
@@ -125,7 +128,8 @@ TEST(EditorDocument, RowsAndTimeFollowBpmAndRowsPerBeat)
 
 TEST(EditorDocument, SavesThroughTheTrackFilesAndLeavesARefusedFileAlone)
 {
-    ScratchDir dir;
+    TempDir dir;
+    ASSERT_TRUE(dir.enter());
     using Tolvane::Testing::trackFile;
     writeFile("sync_good.track", trackFile({{0, 0.0f, 1}, {10, 1.0f, 0}}));
     const std::string broken = trackFile({{5, 1.0f, 0}}).substr(0, 10);
@@ -138,7 +142,7 @@ TEST(EditorDocument, SavesThroughTheTrackFilesAndLeavesARefusedFileAlone)
     EXPECT_DOUBLE_EQ(sync_get_val(&doc.track(0), 5.0), 0.5); // the player's evaluation
 
     doc.setKey(3, 7, 2.5f);
-    EXPECT_EQ(Tolvane::Testing::readFile("sync_bad.track").size(), broken.size());
+    EXPECT_EQ(dir.read("sync_bad.track").size(), broken.size());
     ASSERT_TRUE(doc.save());
     EXPECT_FALSE(doc.modified());
 
@@ -150,7 +154,8 @@ TEST(EditorDocument, SavesThroughTheTrackFilesAndLeavesARefusedFileAlone)
 
 TEST(EditorDocument, RecoveryCopyRestoresEditsWithoutTouchingTrackFiles)
 {
-    ScratchDir dir;
+    TempDir dir;
+    ASSERT_TRUE(dir.enter());
     using Tolvane::Testing::trackFile;
     writeFile("sync_a.track", trackFile({{1, 1.0f, 0}}));
     {
@@ -161,7 +166,7 @@ TEST(EditorDocument, RecoveryCopyRestoresEditsWithoutTouchingTrackFiles)
         doc.setKey(1, 9, 6.0f);
         ASSERT_TRUE(doc.writeRecovery("configuration.json.recovery"));
     } // as if killed: nothing saved
-    EXPECT_EQ(Tolvane::Testing::readFile("sync_a.track").size(), 13u);
+    EXPECT_EQ(dir.read("sync_a.track").size(), 13u);
     EXPECT_FALSE(std::filesystem::exists("sync_extra.track"));
 
     ASSERT_TRUE(Document::recoveryExists("configuration.json.recovery"));

@@ -12,7 +12,7 @@
 #include <thread>
 
 using namespace Tolvane::Editor;
-using Tolvane::Testing::ScratchDir;
+using Tolvane::Testing::TempDir;
 
 namespace {
 
@@ -59,7 +59,8 @@ EditorLink::Options freePort()
 
 TEST(EditorSession, AnswersRequestsSendsEditsAndFollowsThePlayer)
 {
-    ScratchDir dir;
+    TempDir dir;
+    ASSERT_TRUE(dir.enter());
     Document doc;
     doc.load({"a", "b"});
     doc.setKey(0, 4, 1.5f);
@@ -106,7 +107,8 @@ TEST(EditorSession, AnswersRequestsSendsEditsAndFollowsThePlayer)
 
 TEST(EditorSession, OversizedRequestDropsTheConnectionAndSaysWhy)
 {
-    ScratchDir dir;
+    TempDir dir;
+    ASSERT_TRUE(dir.enter());
     Document doc;
     doc.load({"a"});
     doc.setKey(0, 1, 1.0f);

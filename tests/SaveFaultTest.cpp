@@ -138,7 +138,7 @@ TEST(SaveFaults, ReadOnlyAndFullFileSystemsFailTheSaveAndKeepTheOldFile) {
     ASSERT_TRUE(editAndSave(player, editor, keys, 0.4));
     EXPECT_TRUE(waitForFile(player.dir(), "sync_fade.track", savedBytes(keys[0], 0.2)));
     EXPECT_EQ(player.dir().read("sync_disk/a.track"), old);
-    EXPECT_FALSE(player.dir().exists("sync_disk/a.track.tmp")) << "a failed save leaves no temporary file";
+    EXPECT_FALSE(player.dir().exists("sync_disk/a.trac~")) << "a failed save leaves no temporary file";
 
     // Room again: the next save goes through.
     ASSERT_EQ(unlink(player.dir().file("sync_disk/filler").c_str()), 0);
@@ -174,7 +174,7 @@ TEST(SaveFaults, AFileWhereATrackDirectoryBelongsFailsTheSaveAndLeavesEveryFileI
         EXPECT_TRUE(waitForFile(player.dir(), "sync_fade.track", fade));
         EXPECT_EQ(player.dir().read("sync_sub"), "a file, not a directory");
         EXPECT_EQ(player.dir().read("sync_late.track"), oldLate) << "a track after the failed one is not written";
-        EXPECT_FALSE(player.dir().exists("sync_late.track.tmp"));
+        EXPECT_FALSE(player.dir().exists("sync_late.trac~"));
     }
     EXPECT_TRUE(editor.connected());
     closeNormally(player);
@@ -207,7 +207,7 @@ TEST(SaveFaults, AFileSizeLimitFailsTheSaveWithoutKillingThePlayer) {
     ASSERT_TRUE(editAndSave(player, editor, keys, 0.3)) << "exit status " << player.waitForExit(0ms);
     EXPECT_TRUE(waitForFile(player.dir(), "sync_fade.track", trackFile(keys[0])));
     EXPECT_EQ(player.dir().read("sync_big.track"), old);
-    EXPECT_FALSE(player.dir().exists("sync_big.track.tmp"));
+    EXPECT_FALSE(player.dir().exists("sync_big.trac~"));
 
     // Cut down to 100 keys (904 bytes), the same track saves.
     TestEditor::Bytes cuts;

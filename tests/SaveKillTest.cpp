@@ -173,7 +173,7 @@ TEST(SaveKill, TrackFilesAreWholeOldOrWholeNewAfterAKillInTheMiddleOfSaving) {
         }
         int leftovers = 0;
         for (const std::string& name : filesIn(player->dir().path())) {
-            leftovers += endsWith(name, ".tmp") ? 1 : 0;
+            leftovers += endsWith(name, ".trac~") ? 1 : 0;
         }
         std::cout << "round " << round << ": killed after " << delay << " ms (one save takes about "
                   << saveTime.count() << " ms); " << versionsSeen.size() << " different versions on disk; "

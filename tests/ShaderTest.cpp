@@ -310,6 +310,37 @@ TEST_F(ShaderTest, TexturesReachUnitsInListOrderEveryFrame) {
     }
 }
 
+TEST_F(ShaderTest, TexturesPastTheUnitLimitAreSkippedAndNamed) {
+    GLint units = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_IMAGE_UNITS, &units);
+    ASSERT_GT(units, 1);
+    TextureManager textures;
+    textures.setTextures({greyAsset("last", 90), greyAsset("extra", 240)});
+    textures.initializeTextures();
+
+    // The shader samples the last unit there is; two more names follow it.
+    std::vector<std::string> names;
+    for (GLint unit = 0; unit + 1 < units; ++unit) {
+        names.push_back("unused" + std::to_string(unit));
+    }
+    names.insert(names.end(), {"last", "extra", "more"});
+    Shader shader;
+    shader.initialize(800, 600);
+    shader.setSources(VERTEX, R"(#version 330 core
+uniform sampler2D last;
+out vec4 color;
+void main() { color = vec4(texture(last, vec2(0.5)).r, 0.0, 0.0, 1.0); }
+)");
+    const Logger::Message skipped = shader.initializeTextures(names);
+    EXPECT_TRUE(skipped.error);
+    EXPECT_EQ(skipped.text, "textures past the GL's " + std::to_string(units) +
+                                " texture units skipped: extra, more");
+    shader.setTextureManager(&textures);
+    ASSERT_FALSE(shader.initShader().error);
+    shader.render(0.0);
+    expectColour(centre(), 90, 0, 0);
+}
+
 TEST_F(ShaderTest, TextureNameWithoutTextureSamplesTextureZero) {
     TextureManager textures;
     Common::Asset broken;

@@ -6,12 +6,15 @@
 // on with what it has.
 
 #include "Harness.h"
+#include "LogPicture.h"
 
 #include <gtest/gtest.h>
 #include <lodepng.h>
 
 #include <array>
+#include <filesystem>
 #include <string>
+#include <sys/stat.h>
 #include <thread>
 #include <vector>
 
@@ -44,6 +47,19 @@ std::vector<uint8_t> redPng() {
     const std::vector<unsigned char> pixels = {255, 0, 0, 255, 255, 0, 0, 255, 255, 0, 0, 255, 255, 0, 0, 255};
     std::vector<unsigned char> png;
     lodepng::encode(png, pixels, 2, 2);
+    return png;
+}
+
+// A small PNG whose header claims 60000 x 60000 pixels at 16 bits a channel
+// (28 GB decoded); its image data is that of a 2 x 2 image.
+std::vector<uint8_t> hostileIcon() {
+    std::vector<uint8_t> png = redPng();
+    const uint8_t header[] = {0, 0, 0xEA, 0x60, 0, 0, 0xEA, 0x60, 16, 6};
+    std::copy(std::begin(header), std::end(header), png.begin() + 16);
+    const unsigned crc = lodepng_crc32(png.data() + 12, 17);
+    for (int i = 0; i < 4; ++i) {
+        png[29 + i] = static_cast<uint8_t>(crc >> (24 - 8 * i));
+    }
     return png;
 }
 
@@ -136,7 +152,7 @@ TEST(StartupFaults, MissingOrBrokenTuneIconAndTextureLeaveTheDemoPlaying) {
             player.dir().write("good.png", good);
             if (present) {
                 player.dir().write("broken.png", truncated);
-                player.dir().write("icon.png", std::string("GIF89a, not a PNG at all"));
+                player.dir().write("icon.png", hostileIcon());
                 player.dir().write("tune.mp3", std::string(4096, '\x55'));
             }
 
@@ -160,6 +176,26 @@ TEST(StartupFaults, MissingOrBrokenTuneIconAndTextureLeaveTheDemoPlaying) {
             closesCleanly(player);
         }
     }
+}
+
+TEST(StartupFaults, AnIconLargerThanTheWindowSystemTakesIsSkipped) {
+    // 2048 pixels square is 16 MiB for the window system: more than an X
+    // server takes in one request.
+    const std::vector<unsigned char> pixels(size_t(2048) * 2048 * 4, 200);
+    std::vector<unsigned char> png;
+    ASSERT_EQ(lodepng::encode(png, pixels, 2048, 2048), 0u);
+    Player player;
+    writeShaders(player.dir(), "#version 330 core\nout vec4 c;\nvoid main() { c = vec4(1.0); }\n");
+    std::string text = basicConfiguration(false, 200, 100);
+    text.insert(text.find("\"release\": false") + 16, ", \"icon\": \"icon.png\"");
+    player.dir().write("configuration.json", text);
+    player.dir().write("icon.png", png);
+    ASSERT_TRUE(player.start());
+    ASSERT_NE(player.waitForWindow(), 0u) << player.standardOutput();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_TRUE(player.running());
+    EXPECT_FALSE(player.hasIcon());
+    closesCleanly(player);
 }
 
 TEST(StartupFaults, EmptyOrMissingShaderFilesGiveABlackFrameAndTheDemoRunsOn) {
@@ -215,5 +251,92 @@ TEST(StartupFaults, EmptyOrMissingShaderFilesGiveABlackFrameAndTheDemoRunsOn) {
             const std::string path = missing ? "shaders/absent.glsl: " : "shaders/fragment.glsl: ";
             EXPECT_EQ(player.standardError().rfind(path, 0), 0u) << player.standardError();
         }
+    }
+}
+
+TEST(StartupFaults, ShaderFilesThatAreNoTextFilesFailTheBuildWithALogLineAtStartAndOnR) {
+    constexpr int W = 640;
+    constexpr int H = 200;
+    namespace fs = std::filesystem;
+    Player player;
+    writeShaders(player.dir(), "#version 330 core\nout vec4 c;\nvoid main() { c = vec4(0.0, 1.0, 0.0, 1.0); }\n");
+    player.dir().write("configuration.json", basicConfiguration(false, W, H));
+    const std::string fragment = player.dir().file("shaders/fragment.glsl");
+    const std::string good = player.dir().read("shaders/fragment.glsl");
+    fs::remove(fragment);
+    ASSERT_EQ(mkfifo(fragment.c_str(), 0644), 0);
+
+    // Each step puts something else where the fragment shader belongs; the
+    // start, then every R, logs why it cannot be read and draws black.
+    const std::vector<std::pair<std::function<void()>, std::string>> steps = {
+        {[] {}, "not a regular file"},
+        {[&] { fs::remove(fragment); fs::create_symlink("/dev/zero", fragment); }, "not a regular file"},
+        {[&] { fs::remove(fragment); fs::create_directory(fragment); }, "a directory, not a file"},
+        {[&] { fs::remove(fragment); player.dir().write("shaders/fragment.glsl", std::string(2 << 20, ' ')); },
+         "larger than 1048576 bytes"},
+    };
+    for (size_t i = 0; i < steps.size(); ++i) {
+        SCOPED_TRACE(steps[i].second);
+        steps[i].first();
+        const std::string line = "[ERROR] cannot read shaders/fragment.glsl: " + steps[i].second;
+        const std::string expected = renderedLineMasks({line}, W)[0];
+        ASSERT_FALSE(expected.empty());
+        if (i == 0) {
+            ASSERT_TRUE(player.start());
+            ASSERT_NE(player.waitForWindow(), 0u) << player.standardOutput();
+        } else {
+            player.pressKey(0x0072); // r
+        }
+        const Image image = player.waitForImage([&](const Image& shown) {
+            return !shown.empty() && logLineCount(shown, H) == 7 + static_cast<int>(i) + 1 &&
+                   logLineMask(shown, H, 0, W) == expected;
+        });
+        if (i == 0) {
+            image.savePng(player.dir().file("fifo-shader.png"));
+        }
+        EXPECT_EQ(logLineMask(image, H, 0, W), expected);
+        EXPECT_EQ(rgbAt(image, 0.95, 0.05), (std::array<int, 3>{0, 0, 0}));
+        ASSERT_TRUE(player.running());
+    }
+
+    // A readable file again: R builds and draws.
+    fs::remove(fragment);
+    player.dir().write("shaders/fragment.glsl", good);
+    player.pressKey(0x0072); // r
+    const Image image = player.waitForImage(
+        [](const Image& shown) { return !shown.empty() && rgbAt(shown, 0.95, 0.05)[1] == 255; });
+    EXPECT_EQ(rgbAt(image, 0.95, 0.05), (std::array<int, 3>{0, 255, 0}));
+    closesCleanly(player);
+}
+
+TEST(StartupFaults, TrackNamesThatWouldSaveOutsideAreSkippedWithTheReasonOnTheConsoleOrInTheLog) {
+    constexpr int W = 640;
+    constexpr int H = 200;
+    const std::string tracks = R"(,
+  "tracks": [ { "track": "fade", "type": "float1" },
+              { "track": "/../../outside/evil", "type": "float1" } ])";
+    const std::string reason = "track \"/../../outside/evil\" is an absolute path: skipped";
+    for (const bool release : {true, false}) {
+        SCOPED_TRACE(release ? "release mode" : "editing mode");
+        Player player;
+        writeShaders(player.dir(), "#version 330 core\nout vec4 c;\nvoid main() { c = vec4(0.0, 0.0, 1.0, 1.0); }\n");
+        player.dir().write("configuration.json", basicConfiguration(release, W, H, tracks));
+        ASSERT_TRUE(player.start());
+        ASSERT_NE(player.waitForWindow(), 0u) << player.standardOutput();
+        if (release) {
+            EXPECT_TRUE(waitUntil([&] { return player.standardError() == reason + "\n"; })) << player.standardError();
+            player.requestClose();
+            EXPECT_EQ(player.waitForExit(), 0);
+            EXPECT_EQ(player.standardError(), reason + "\n");
+            EXPECT_EQ(player.standardOutput(), "");
+            continue;
+        }
+        const std::string expected = renderedLineMasks({"[ERROR] " + reason}, W)[0];
+        const Image image = player.waitForImage(
+            [&](const Image& shown) { return logLineCount(shown, H) == 8 && logLineMask(shown, H, 0, W) == expected; });
+        image.savePng(player.dir().file("refused-track.png"));
+        EXPECT_EQ(logLineCount(image, H), 8);
+        EXPECT_EQ(logLineMask(image, H, 0, W), expected);
+        closesCleanly(player);
     }
 }

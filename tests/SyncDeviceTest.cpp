@@ -310,11 +310,59 @@ TEST_F(SyncDevice, FailedSaveLeavesTheOldFileIntact)
     Device d = makeDevice();
     sync_track* t = sync_get_track(d.get(), "fade");
     ASSERT_EQ(sync_set_key(t, {4, 7.0f, KEY_STEP}), 0);
-    fs::create_directory("sync_fade.track.tmp");
+    fs::create_directory("sync_fade.trac~");
 
     EXPECT_EQ(sync_save_tracks(d.get()), -1);
     EXPECT_EQ(scratch.read("sync_fade.track"), old);
-    EXPECT_TRUE(fs::is_directory("sync_fade.track.tmp"));
+    EXPECT_TRUE(fs::is_directory("sync_fade.trac~"));
+}
+
+TEST_F(SyncDevice, SavingWritesThroughLinksKeepsModesAndClearsLeftovers)
+{
+    // A track file that links to a file kept elsewhere, readable by its
+    // owner and group only; another one whose killed save left its
+    // temporary file; a name as long as the file system allows.
+    const std::string old = trackFile({{0, 1.0f, KEY_LINEAR}});
+    fs::create_directory("shared");
+    scratch.write("shared/fade.bin", old);
+    fs::permissions("shared/fade.bin", fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    fs::create_symlink("shared/fade.bin", "sync_fade.track");
+    scratch.write("sync_glow.trac~", std::string("\1\2\3"));
+    const std::string longest(244, 'n');
+
+    Device d = makeDevice();
+    for (const std::string& name : {std::string("fade"), std::string("glow"), longest})
+        ASSERT_EQ(sync_set_key(sync_get_track(d.get(), name.c_str()), {2, 5.0f, KEY_STEP}), 0);
+    ASSERT_EQ(sync_save_tracks(d.get()), 0);
+
+    const std::string saved = trackFile({{2, 5.0f, KEY_STEP}});
+    EXPECT_TRUE(fs::is_symlink("sync_fade.track")) << "the link stays a link";
+    EXPECT_EQ(scratch.read("shared/fade.bin"), trackFile({{0, 1.0f, KEY_LINEAR}, {2, 5.0f, KEY_STEP}}));
+    EXPECT_EQ(fs::status("shared/fade.bin").permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_EQ(scratch.read("sync_glow.track"), saved);
+    EXPECT_EQ(scratch.read("sync_" + longest + ".track"), saved);
+    for (const std::string& entry : scratch.entries())
+        EXPECT_NE(entry.back(), '~') << "a temporary file is left: " << entry;
+    EXPECT_EQ(scratch.entries().size(), 5u);
+}
+
+TEST_F(SyncDevice, NamesThatWouldWriteOutsideOrLoseTheirEndingAreRefused)
+{
+    const std::string padded = "a" + std::string(300, '/') + "evil";
+    for (const std::string& name : {std::string("/../../outside/evil"), std::string("up/../../evil"),
+                                    std::string(".."), std::string("tab\there"), std::string("bell\x7F"),
+                                    std::string(245, 'n'), padded}) {
+        SCOPED_TRACE(name.substr(0, 40));
+        EXPECT_NE(sync_track_name_fault("sync", name.c_str()), nullptr);
+        // The library refuses to save such a track even when asked to.
+        Device d = makeDevice();
+        sync_get_track(d.get(), name.c_str());
+        EXPECT_EQ(sync_save_tracks(d.get()), -1);
+    }
+    EXPECT_TRUE(scratch.entries().empty()) << "nothing was written";
+    for (const char* name : {"camera.x", "scene/part 1", "a..b/..c", "k\xE4se", ""})
+        EXPECT_EQ(sync_track_name_fault("sync", name), nullptr) << name;
 }
 
 #ifndef _WIN32

@@ -8,9 +8,12 @@
 
 
 #include <array>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <sys/mman.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -121,6 +124,44 @@ std::array<float, 4> vertex(const GLTtext* text, int v) {
     return {text->vertices[v * 4], text->vertices[v * 4 + 1], text->vertices[v * 4 + 2],
             text->vertices[v * 4 + 3]};
 }
+
+// A read-only string of chunks x 64 MiB copies of c and its NUL, mapped from
+// one 64 MiB file over and over, so that it takes 64 MiB of memory.
+class HugeString {
+public:
+    static constexpr size_t CHUNK = size_t(64) << 20;
+
+    HugeString(char c, size_t chunks) : size(chunks * CHUNK + size_t(sysconf(_SC_PAGESIZE))) {
+        const int file = memfd_create("huge-string", 0);
+        const std::string block(1 << 20, c);
+        for (size_t written = 0; file >= 0 && written < CHUNK; written += block.size()) {
+            if (write(file, block.data(), block.size()) != static_cast<ssize_t>(block.size())) {
+                return;
+            }
+        }
+        void* area = mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (file < 0 || area == MAP_FAILED) {
+            return;
+        }
+        base = static_cast<char*>(area);
+        for (size_t i = 0; i < chunks; ++i) {
+            if (mmap(base + i * CHUNK, CHUNK, PROT_READ, MAP_SHARED | MAP_FIXED, file, 0) == MAP_FAILED) {
+                base = nullptr;
+            }
+        }
+        close(file);
+    }
+    ~HugeString() {
+        if (base != nullptr) {
+            munmap(base, size);
+        }
+    }
+    const char* data() const { return base; }
+
+private:
+    size_t size;
+    char* base = nullptr;
+};
 
 class TextTest : public ::testing::Test {
 protected:
@@ -630,6 +671,57 @@ TEST_F(TextTest, TextSetBeforeInitIsMeasuredAndDrawnRight) {
     ASSERT_TRUE(gltInit());
     draw2D(text, 0, 0, 1);
     EXPECT_EQ(frame().drawnBounds(), (Rect{0, 0, 22, 17}));
+}
+
+// ---- Extreme input ---------------------------------------------------------
+
+TEST_F(TextTest, StringsBeyondIntAreRefusedAndCountsAndWidthsDoNotOverflow) {
+    // Over 2 GiB: the string is refused and the text keeps what it held;
+    // a counter stops at INT_MAX (the others stop the same way; each takes
+    // seconds over such a string, so one stands for them).
+    const HugeString breaks('\n', 33);
+    ASSERT_NE(breaks.data(), nullptr);
+    GLTtext* text = make("kept");
+    EXPECT_FALSE(gltSetText(text, breaks.data()));
+    EXPECT_STREQ(gltGetText(text), "kept");
+    EXPECT_EQ(text->length, 4);
+    EXPECT_EQ(gltCountNewLines(breaks.data()), INT_MAX);
+
+    // One line wider than INT_MAX pixels.
+    const int w = glyph('M').w;
+    const std::string wide(static_cast<size_t>(INT_MAX / w + 1), 'M');
+    ASSERT_TRUE(gltSetText(text, wide.c_str()));
+    EXPECT_FLOAT_EQ(gltGetTextWidth(text, 1.0f), static_cast<float>(wide.size()) * static_cast<float>(w));
+}
+
+// Paints a stretch of the stack below the caller's frame.
+__attribute__((noinline)) void paintStack() {
+    volatile GLint junk[4096];
+    for (volatile GLint& value : junk) {
+        value = 100;
+    }
+}
+
+TEST_F(TextTest, InitKeepsTheUnpackAlignmentAndDrawingWithoutAContextDoesNothing) {
+    gltTerminate();
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    ASSERT_TRUE(gltInit());
+    GLint alignment = 0;
+    glGetIntegerv(GL_UNPACK_ALIGNMENT, &alignment);
+    EXPECT_EQ(alignment, 1);
+
+    GLTtext* text = make("abc");
+    draw2D(text, 0, 0, 1);
+    std::fill(std::begin(_gltText2DProjectionMatrix), std::end(_gltText2DProjectionMatrix), 7.0f);
+    glfwMakeContextCurrent(nullptr);
+    // With no context the viewport query answers nothing; what the stack held
+    // before must not pass for a viewport.
+    paintStack();
+    gltDrawText2D(text, 0, 0, 1);
+    glfwMakeContextCurrent(context.handle());
+    for (const GLfloat value : _gltText2DProjectionMatrix) {
+        EXPECT_EQ(value, 7.0f);
+    }
 }
 
 } // namespace

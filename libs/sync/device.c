@@ -34,6 +34,7 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -60,6 +61,8 @@ static const char SERVER_GREET[] = "hello, demo!";
 
 /* Longest path (and encoded name) in characters, without the terminator. */
 #define SYNC_PATH_MAX 259
+/* Longest name of one directory entry that file systems commonly take. */
+#define SYNC_NAME_MAX 255
 
 /* ------------------------------------------------------------------------
  * Byte order helpers
@@ -169,6 +172,44 @@ static void path_append(char *buf, const char *text)
 	buf[len + n] = '\0';
 }
 
+/* Returns why the track of that name can have no track file of its own
+ * under base, or NULL when it can: the file must lie inside the working
+ * directory and keep its whole name, ".track" included, within the limits
+ * of the buffers and of the file system. */
+static const char *track_name_fault(const char *base, const char *name)
+{
+	const char *slash = strrchr(base, '/');
+	const char *part = name;
+	size_t total = strlen(base) + 1;
+	size_t entry = strlen(slash ? slash + 1 : base) + 1;
+	const char *p;
+
+	if (name[0] == '/')
+		return "is an absolute path";
+	for (p = name;; p++) {
+		unsigned char c = (unsigned char)*p;
+		if (c == '/' || c == '\0') {
+			if (p - part == 2 && part[0] == '.' && part[1] == '.')
+				return "has a \"..\" component";
+			if (c == '\0')
+				break;
+			if (entry > SYNC_NAME_MAX)
+				return "is too long for a file name";
+			part = p + 1;
+			entry = 0;
+			total++;
+		} else if (c < 0x20 || c == 0x7F) {
+			return "holds a control character";
+		} else {
+			entry += valid_path_char(c) ? 1 : 3;
+			total += valid_path_char(c) ? 1 : 3;
+		}
+	}
+	if (entry + 6 > SYNC_NAME_MAX || total + 6 > SYNC_PATH_MAX)
+		return "is too long for a file name";
+	return NULL;
+}
+
 /* ------------------------------------------------------------------------
  * Track files
  * ------------------------------------------------------------------------ */
@@ -221,68 +262,215 @@ static char *device_track_path(const sync_device *d, const char *name, size_t *b
 	return path;
 }
 
-/* Flushes the stream and asks the system to put its data on the disk. */
-static int flush_file(FILE *file)
+/* Returns a malloc'd copy of the first len bytes of text, or NULL. */
+static char *copy_text(const char *text, size_t len)
 {
-	if (fflush(file) != 0)
-		return -1;
+	char *copy = malloc(len + 1);
+	if (copy) {
+		memcpy(copy, text, len);
+		copy[len] = '\0';
+	}
+	return copy;
+}
+
+/* Removes the file at path; a directory there stays. */
+static int remove_file(const char *path)
+{
 #ifdef _WIN32
-	return _commit(_fileno(file));
+	return sync_remove(path);
 #else
-	return fsync(fileno(file));
+	return unlink(path);
 #endif
 }
 
-
-/* Writes the track to the file at path. The keys go to a temporary file
- * beside it first, which replaces the old file only once every byte is
- * written and flushed: a failure leaves the old file as it was. */
-static int save_track(const sync_track *t, const char *path, size_t below)
+/* Returns the file a save of path writes: path itself, or, when path is a
+ * symbolic link (or a chain of them), the file it finally points at, so
+ * that a save replaces the target and keeps the link. The result is
+ * malloc'd; NULL when memory runs out or the links loop. */
+static char *resolve_links(const char *path)
 {
-	static const char suffix[] = ".tmp";
-	size_t size = 4 + 9 * (size_t)t->key_count;
+	char *current = copy_text(path, strlen(path));
+#ifndef _WIN32
+	int hops;
+	for (hops = 0; current && hops < 40; hops++) {
+		char target[4096];
+		const char *slash;
+		char *next;
+		struct stat st;
+		ssize_t n;
+
+		if (lstat(current, &st) != 0 || !S_ISLNK(st.st_mode))
+			return current;
+		n = readlink(current, target, sizeof(target));
+		if (n <= 0 || (size_t)n >= sizeof(target))
+			break;
+		/* a relative target is relative to the link's own directory */
+		slash = strrchr(current, '/');
+		if (target[0] == '/' || !slash) {
+			next = copy_text(target, (size_t)n);
+		} else {
+			size_t dir = (size_t)(slash - current) + 1;
+			next = malloc(dir + (size_t)n + 1);
+			if (next) {
+				memcpy(next, current, dir);
+				memcpy(next + dir, target, (size_t)n);
+				next[dir + (size_t)n] = '\0';
+			}
+		}
+		free(current);
+		current = next;
+	}
+	free(current);
+	return NULL;
+#else
+	return current;
+#endif
+}
+
+/* Returns the temporary name under which a save writes the file at path
+ * first: path with its last character replaced by "~". It is never longer
+ * than the final name, so a name the file system takes keeps fitting; it is
+ * never a track file's name (those end in ".track"); and it is the same on
+ * every save, so the file a killed save left behind is found and removed
+ * by the next one. The result is malloc'd, or NULL. */
+static char *temp_path(const char *path)
+{
+	size_t len = strlen(path);
+	char *temp = copy_text(path, len);
+	assert(len > 0);
+	if (temp)
+		temp[len - 1] = temp[len - 1] == '~' ? '#' : '~';
+	return temp;
+}
+
+/* Returns the track's keys in the track file format, malloc'd, with their
+ * size in *size; NULL when memory runs out. */
+static unsigned char *encode_track(const sync_track *t, size_t *size)
+{
 	unsigned char *data, *p;
-	char *temp;
-	FILE *file;
-	int i, ok;
+	int i;
 
-	if (create_leading_dirs(path, below))
-		return -1;
-
-	data = malloc(size);
+	*size = 4 + 9 * (size_t)t->key_count;
+	data = malloc(*size);
 	if (!data)
-		return -1;
+		return NULL;
 	put_le32(data, (uint32_t)t->key_count);
 	for (i = 0, p = data + 4; i < t->key_count; i++, p += 9) {
 		put_le32(p, (uint32_t)t->keys[i].row);
 		put_le32(p + 4, from_float(t->keys[i].value));
 		p[8] = (unsigned char)t->keys[i].type;
 	}
+	return data;
+}
 
-	temp = malloc(strlen(path) + sizeof(suffix));
-	if (!temp) {
-		free(data);
+/* Creates the file at path, which must not exist yet, with the bytes of
+ * data and, when mode is not negative, those permission bits (else the
+ * usual ones for a new file), and puts it on the disk. */
+static int write_new_file(const char *path, const unsigned char *data, size_t size, int mode)
+{
+#ifdef _WIN32
+	FILE *file = sync_fopen(path, "wb");
+	int ok;
+	(void)mode;
+	if (!file)
 		return -1;
-	}
-	strcpy(temp, path);
-	strcat(temp, suffix);
-
-	file = sync_fopen(temp, "wb");
-	if (!file) {
-		free(temp);
-		free(data);
-		return -1;
-	}
-	ok = fwrite(data, 1, size, file) == size;
-	ok = ok && flush_file(file) == 0;
+	ok = fwrite(data, 1, size, file) == size && fflush(file) == 0 &&
+	    _commit(_fileno(file)) == 0;
 	ok = (fclose(file) == 0) && ok;
-	ok = ok && sync_replace_file(temp, path) == 0;
-	if (!ok)
-		sync_remove(temp);
-
-	free(temp);
-	free(data);
 	return ok ? 0 : -1;
+#else
+	/* O_EXCL: a link planted under the temporary name is not followed */
+	int fd = open(path, O_WRONLY | O_CREAT | O_EXCL, mode < 0 ? 0666 : 0600);
+	int ok = 1;
+	if (fd < 0)
+		return -1;
+	while (ok && size > 0) {
+		ssize_t n = write(fd, data, size);
+		if (n < 0 && errno == EINTR)
+			continue;
+		ok = n > 0;
+		if (ok) {
+			data += n;
+			size -= (size_t)n;
+		}
+	}
+	ok = ok && (mode < 0 || fchmod(fd, (mode_t)mode) == 0);
+	ok = ok && fsync(fd) == 0;
+	ok = (close(fd) == 0) && ok;
+	return ok ? 0 : -1;
+#endif
+}
+
+/* Returns the permission bits of the file at path, or -1 when there is
+ * none. */
+static int file_mode(const char *path)
+{
+	struct stat st;
+	if (stat(path, &st) != 0)
+		return -1;
+	return (int)(st.st_mode & 07777);
+}
+
+/* Moves the file from over the file to, atomically where the system can,
+ * and puts the directory entry on the disk. */
+static int replace_file(const char *from, const char *to)
+{
+#ifdef _WIN32
+	return sync_replace_file(from, to);
+#else
+	const char *slash = strrchr(to, '/');
+	char *dir;
+	int fd, ret;
+
+	if (rename(from, to) != 0)
+		return -1;
+	dir = slash ? copy_text(to, (size_t)(slash - to) + 1) : copy_text(".", 1);
+	if (!dir)
+		return -1;
+	fd = open(dir, O_RDONLY);
+	free(dir);
+	if (fd < 0)
+		return -1;
+	ret = fsync(fd);
+	/* some file systems cannot sync a directory; the rename stands */
+	if (ret != 0 && errno == EINVAL)
+		ret = 0;
+	close(fd);
+	return ret;
+#endif
+}
+
+/* Writes the track to the file at path. The keys go to a temporary file
+ * beside the file first, which replaces it only once every byte is written
+ * and on the disk: a failure leaves the old file as it was. A path that is
+ * a symbolic link is written through to its target, and the file keeps its
+ * permissions. */
+static int save_track(const sync_track *t, const char *path, size_t below)
+{
+	unsigned char *data;
+	char *target = NULL, *temp = NULL;
+	size_t size;
+	int ret = -1;
+
+	if (create_leading_dirs(path, below))
+		return -1;
+	data = encode_track(t, &size);
+	if (data)
+		target = resolve_links(path);
+	if (target)
+		temp = temp_path(target);
+	if (temp) {
+		remove_file(temp); /* left behind by a save that was killed */
+		ret = write_new_file(temp, data, size, file_mode(target));
+		if (ret == 0)
+			ret = replace_file(temp, target);
+		if (ret != 0)
+			remove_file(temp);
+	}
+	free(temp);
+	free(target);
+	free(data);
+	return ret;
 }
 
 /* Loads the track's keys from its track file. The whole file is checked
@@ -771,14 +959,23 @@ int sync_save_tracks(const sync_device *d)
 	if (!d)
 		return -1;
 	for (i = 0; i < d->track_count; i++) {
+		const sync_track *t = d->tracks[i];
 		size_t below;
-		char *path = device_track_path(d, d->tracks[i]->name, &below);
-		int failed = !path || save_track(d->tracks[i], path, below);
+		char *path = track_name_fault(d->base, t->name) ? NULL
+		                                                : device_track_path(d, t->name, &below);
+		int failed = !path || save_track(t, path, below);
 		free(path);
 		if (failed)
 			return -1;
 	}
 	return 0;
+}
+
+const char *sync_track_name_fault(const char *base, const char *name)
+{
+	if (!base || !name)
+		return "is missing";
+	return track_name_fault(path_encode(base), name);
 }
 
 int sync_tcp_connect(sync_device *d, const char *host, unsigned short port)

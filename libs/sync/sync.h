@@ -162,8 +162,16 @@ sync_track *sync_get_track(sync_device *device, const char *name);
  * Track names become file names byte by byte: letters, digits, ".", "/" and
  * "_" pass, every other byte b becomes "-" and two upper-case hex digits
  * ("fx:glow" -> "sync_fx-3Aglow.track"). A "/" makes a subdirectory, which
- * saving creates. Paths are cut silently at 259 characters.
+ * saving creates. Paths are cut silently at 259 characters; saving refuses
+ * a track whose name sync_track_name_fault finds fault with.
  */
+
+/* Returns why a track of that name cannot be saved to a file of its own
+ * inside the working directory, as a phrase to follow the name ("is an
+ * absolute path", "has a \"..\" component", "holds a control character",
+ * "is too long for a file name"), or null when it can. base is the base
+ * given to sync_create_device. */
+const char *sync_track_name_fault(const char *base, const char *name);
 
 /* Returns the path of the track file of the track name under base (base as
  * stored in a device). The text lives in a buffer that the next call
@@ -176,10 +184,14 @@ const char *sync_track_path(const char *base, const char *name);
 int sync_load_track(sync_device *device, sync_track *track);
 
 /* Writes every track, in creation order, to its track file. Each file is
- * written beside the old one under a temporary name and renamed over it
- * only once completely written, so a failed save never leaves a damaged
- * track file behind. Returns -1 at the first track that fails (later tracks
- * are not written). */
+ * written beside the old one under a temporary name (the file's name with
+ * its last character replaced by "~") and renamed over it only once
+ * completely written and flushed to the disk, so a failed save never leaves
+ * a damaged track file behind; a temporary file left by a save that was
+ * killed is removed by the next save. A track file that is a symbolic link
+ * is written through to its target, and a file keeps its permission bits.
+ * Returns -1 at the first track that fails or whose name is refused (later
+ * tracks are not written). */
 int sync_save_tracks(const sync_device *device);
 
 /* ------------------------------------------------------------------------

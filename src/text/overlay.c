@@ -4,6 +4,7 @@
 #include "overlay_internal.h"
 
 #include <assert.h>
+#include <limits.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -108,7 +109,6 @@ static int _gltAdvance(char c)
 
 // ---- Internal steps ----------------------------------------------------
 
-// Computes the size of the font texture the metric words give
 void _gltGetFontTextureSize(int* width, int* height)
 {
     int drawable = 0;
@@ -125,7 +125,6 @@ void _gltGetFontTextureSize(int* width, int* height)
         *height = _gltFontGlyphHeight + 2 * _GLT_FONT_FRAME;
 }
 
-// Fills both glyph tables from the metric words
 void _gltBuildGlyphTables(void)
 {
     int textureWidth, textureHeight;
@@ -160,10 +159,11 @@ void _gltBuildGlyphTables(void)
     _gltFontGlyphTablesBuilt = true;
 }
 
-// Retrieves the width and height of the current viewport
 void _gltGetViewportSize(GLint* width, GLint* height)
 {
-    GLint viewport[4];
+    // Without a current context the query writes nothing: the size then
+    // reads as empty and nothing is drawn.
+    GLint viewport[4] = { 0, 0, 0, 0 };
     glGetIntegerv(GL_VIEWPORT, viewport);
     if (width)
         *width = viewport[2];
@@ -171,7 +171,6 @@ void _gltGetViewportSize(GLint* width, GLint* height)
         *height = viewport[3];
 }
 
-// Multiplies two column-major 4x4 matrices
 void _gltMat4Mult(const GLfloat a[16], const GLfloat b[16], GLfloat out[16])
 {
     for (int i = 0; i < 4; i++) {
@@ -184,7 +183,6 @@ void _gltMat4Mult(const GLfloat a[16], const GLfloat b[16], GLfloat out[16])
     }
 }
 
-// Rebuilds the vertices of a dirty text and uploads them
 void _gltUpdateBuffers(GLTtext* text)
 {
     if (!text || !text->dirty)
@@ -200,8 +198,9 @@ void _gltUpdateBuffers(GLTtext* text)
         text->dirty = false;
         return;
     }
+    // More glyphs than one draw call can count vertices for are never drawn.
     const int drawable = gltCountDrawableCharacters(text->string);
-    if (drawable == 0) {
+    if (drawable == 0 || drawable > INT_MAX / _GLT_GLYPH_VERTICES) {
         text->dirty = false;
         return;
     }
@@ -276,7 +275,6 @@ static GLuint _gltCompileShader(GLenum type, const char* source)
     return shader;
 }
 
-// Builds the text program and looks up its uniforms
 bool _gltCreateText2DShader(void)
 {
     GLuint vertexShader = _gltCompileShader(GL_VERTEX_SHADER, _gltText2DVertexShaderSource);
@@ -318,7 +316,6 @@ bool _gltCreateText2DShader(void)
     return true;
 }
 
-// Unpacks the font's pixel stream into an RGBA texture
 bool _gltCreateText2DFontTexture(void)
 {
     if (gltInitialized)
@@ -368,9 +365,13 @@ bool _gltCreateText2DFontTexture(void)
         return false;
     }
     glBindTexture(GL_TEXTURE_2D, texture);
+    // The caller's unpack alignment is put back once the font is uploaded.
+    GLint alignment = 4;
+    glGetIntegerv(GL_UNPACK_ALIGNMENT, &alignment);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
     glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, textureWidth, textureHeight, 0, GL_RGBA,
                  GL_UNSIGNED_BYTE, pixels);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, alignment);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
@@ -399,7 +400,6 @@ static bool _gltPrepareDraw(GLTtext* text)
 
 // ---- Module ------------------------------------------------------------
 
-// Builds the text program and the font texture
 bool gltInit(void)
 {
     if (gltInitialized)
@@ -418,7 +418,6 @@ bool gltInit(void)
     return true;
 }
 
-// Deletes the text program and the font texture
 void gltTerminate(void)
 {
     if (_gltText2DShader != 0) {
@@ -432,7 +431,6 @@ void gltTerminate(void)
     gltInitialized = false;
 }
 
-// Forgets the text program and font texture of a context that is gone
 void gltAbandon(void)
 {
     _gltText2DShader = 0;
@@ -442,7 +440,6 @@ void gltAbandon(void)
 
 // ---- Text objects ------------------------------------------------------
 
-// Creates an empty text object with its vertex array and buffer
 GLTtext* gltCreateText(void)
 {
     if (!glGenVertexArrays || !glGenBuffers)
@@ -469,7 +466,6 @@ GLTtext* gltCreateText(void)
     return text;
 }
 
-// Deletes a text object and its OpenGL objects
 void gltDeleteText(GLTtext* text)
 {
     if (!text)
@@ -481,7 +477,6 @@ void gltDeleteText(GLTtext* text)
     gltAbandonText(text);
 }
 
-// Frees a text object whose OpenGL objects died with their context
 void gltAbandonText(GLTtext* text)
 {
     if (!text)
@@ -491,13 +486,15 @@ void gltAbandonText(GLTtext* text)
     free(text);
 }
 
-// Replaces the string of a text object
 bool gltSetText(GLTtext* text, const char* string)
 {
     if (!text)
         return false;
 
     const size_t length = string ? strlen(string) : 0;
+    // The length is kept as an int.
+    if (length > (size_t)INT_MAX)
+        return false;
     if (length == 0) {
         if (!text->string)
             return true;
@@ -522,7 +519,6 @@ bool gltSetText(GLTtext* text, const char* string)
     return true;
 }
 
-// Returns the string of a text object
 const char* gltGetText(GLTtext* text)
 {
     if (text && text->string)
@@ -532,7 +528,6 @@ const char* gltGetText(GLTtext* text)
 
 // ---- Drawing -----------------------------------------------------------
 
-// Sets the 2D projection for a viewport of the given size
 void gltViewport(int width, int height)
 {
     // An empty viewport (a minimised window) has no projection; keep the
@@ -550,7 +545,6 @@ void gltViewport(int width, int height)
     m[15] = 1.0f;
 }
 
-// Binds the text program and the font texture
 void gltBeginDraw(void)
 {
     glUseProgram(_gltText2DShader);
@@ -558,12 +552,10 @@ void gltBeginDraw(void)
     glBindTexture(GL_TEXTURE_2D, _gltText2DFontTexture);
 }
 
-// Ends a bracket of text draws
 void gltEndDraw(void)
 {
 }
 
-// Draws a text with the given model-view-projection matrix
 void gltDrawText(GLTtext* text, const GLfloat mvp[16])
 {
     if (!_gltPrepareDraw(text))
@@ -571,7 +563,6 @@ void gltDrawText(GLTtext* text, const GLfloat mvp[16])
     _gltDrawGeometry(text, mvp);
 }
 
-// Draws a text at a window position
 void gltDrawText2D(GLTtext* text, GLfloat x, GLfloat y, GLfloat scale)
 {
     if (!_gltPrepareDraw(text))
@@ -594,7 +585,6 @@ void gltDrawText2D(GLTtext* text, GLfloat x, GLfloat y, GLfloat scale)
     _gltDrawGeometry(text, mvp);
 }
 
-// Draws a text aligned on a window position
 void gltDrawText2DAligned(GLTtext* text, GLfloat x, GLfloat y, GLfloat scale, int horizontal,
                           int vertical)
 {
@@ -614,7 +604,6 @@ void gltDrawText2DAligned(GLTtext* text, GLfloat x, GLfloat y, GLfloat scale, in
     gltDrawText2D(text, x, y, scale);
 }
 
-// Draws a text in a 3D scene
 void gltDrawText3D(GLTtext* text, GLfloat x, GLfloat y, GLfloat z, GLfloat scale,
                    const GLfloat view[16], const GLfloat projection[16])
 {
@@ -634,7 +623,6 @@ void gltDrawText3D(GLTtext* text, GLfloat x, GLfloat y, GLfloat z, GLfloat scale
     _gltDrawGeometry(text, mvp);
 }
 
-// Sets the colour of the text program
 void gltColor(GLfloat r, GLfloat g, GLfloat b, GLfloat a)
 {
     // Before initialisation there is no text program; the current program
@@ -644,7 +632,6 @@ void gltColor(GLfloat r, GLfloat g, GLfloat b, GLfloat a)
     glUniform4f(_gltText2DShaderColorUniformLocation, r, g, b, a);
 }
 
-// Reads the colour of the text program
 void gltGetColor(GLfloat* r, GLfloat* g, GLfloat* b, GLfloat* a)
 {
     GLfloat color[4] = { 0.0f, 0.0f, 0.0f, 0.0f };
@@ -662,20 +649,19 @@ void gltGetColor(GLfloat* r, GLfloat* g, GLfloat* b, GLfloat* a)
 
 // ---- Measuring ---------------------------------------------------------
 
-// Returns the height of one line
 GLfloat gltGetLineHeight(GLfloat scale)
 {
     return (GLfloat)_gltFontGlyphHeight * scale;
 }
 
-// Returns the width of the widest line of a text
 GLfloat gltGetTextWidth(GLTtext* text, GLfloat scale)
 {
     if (!text || !text->string)
         return 0.0f;
 
-    int lineWidth = 0;
-    int maxWidth = 0;
+    // Up to INT_MAX characters of up to 255 pixels each: 64 bits hold any line.
+    int64_t lineWidth = 0;
+    int64_t maxWidth = 0;
     for (int i = 0; i < text->length; i++) {
         const char c = text->string[i];
         if (c == '\n' || c == '\r') {
@@ -691,17 +677,15 @@ GLfloat gltGetTextWidth(GLTtext* text, GLfloat scale)
     return (GLfloat)maxWidth * scale;
 }
 
-// Returns the height of all lines of a text
 GLfloat gltGetTextHeight(GLTtext* text, GLfloat scale)
 {
     if (!text || !text->string)
         return 0.0f;
-    return (GLfloat)(gltCountNewLines(text->string) + 1) * gltGetLineHeight(scale);
+    return ((GLfloat)gltCountNewLines(text->string) + 1.0f) * gltGetLineHeight(scale);
 }
 
 // ---- Characters --------------------------------------------------------
 
-// Tells whether a character is laid out (drawn, advanced or a line break)
 bool gltIsCharacterSupported(char c)
 {
     if (c == '\t' || c == '\n' || c == '\r')
@@ -709,46 +693,42 @@ bool gltIsCharacterSupported(char c)
     return _gltFindGlyph(c) != NULL;
 }
 
-// Counts the supported characters of a string
 int gltCountSupportedCharacters(const char* string)
 {
     if (!string)
         return 0;
     int count = 0;
-    for (; *string; string++) {
+    for (; *string && count < INT_MAX; string++) {
         if (gltIsCharacterSupported(*string))
             count++;
     }
     return count;
 }
 
-// Tells whether a character leaves pixels on screen
 bool gltIsCharacterDrawable(char c)
 {
     const GLTglyphRecord* glyph = _gltFindGlyph(c);
     return glyph && glyph->drawable;
 }
 
-// Counts the drawable characters of a string
 int gltCountDrawableCharacters(const char* string)
 {
     if (!string)
         return 0;
     int count = 0;
-    for (; *string; string++) {
+    for (; *string && count < INT_MAX; string++) {
         if (gltIsCharacterDrawable(*string))
             count++;
     }
     return count;
 }
 
-// Counts the line feeds of a string
 int gltCountNewLines(const char* string)
 {
     if (!string)
         return 0;
     int count = 0;
-    for (; *string; string++) {
+    for (; *string && count < INT_MAX; string++) {
         if (*string == '\n')
             count++;
     }

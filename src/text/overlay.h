@@ -64,8 +64,9 @@ void gltDeleteText(GLTtext* text);
 // that held its vertex array and buffer has already been destroyed.
 void gltAbandonText(GLTtext* text);
 // Sets the text's string (null or "" for none). Setting the string it already
-// holds changes nothing. False when text is null or memory runs out (the
-// object is then left as it was).
+// holds changes nothing. False when text is null, the string is longer than
+// INT_MAX characters or memory runs out (the object is then left as it was).
+// A text of more drawable characters than INT_MAX / 6 draws nothing.
 bool gltSetText(GLTtext* text, const char* string);
 // The text's string, never null.
 const char* gltGetText(GLTtext* text);
@@ -74,7 +75,7 @@ const char* gltGetText(GLTtext* text);
 
 // Sets the 2D projection for a viewport of width x height pixels (an empty
 // size changes nothing). 2D draws call it themselves with the current
-// viewport, and draw nothing while it is empty.
+// viewport, and draw nothing while it is empty or no context is current.
 void gltViewport(int width, int height);
 // Binds the text shader and the font texture (on unit 0) for the draws that
 // follow. Nothing is restored afterwards.
@@ -114,13 +115,14 @@ GLfloat gltGetTextHeight(GLTtext* text, GLfloat scale);
 
 // True for tab, line feed, carriage return and the font's characters.
 bool gltIsCharacterSupported(char c);
-// Supported characters in a string (0 for null).
+// Supported characters in a string (0 for null). The counters stop at
+// INT_MAX: a longer string counts INT_MAX.
 int gltCountSupportedCharacters(const char* string);
 // True for characters that leave pixels on screen (not the space).
 bool gltIsCharacterDrawable(char c);
-// Drawable characters in a string (0 for null).
+// Drawable characters in a string (0 for null), at most INT_MAX.
 int gltCountDrawableCharacters(const char* string);
-// Line feeds in a string (0 for null).
+// Line feeds in a string (0 for null), at most INT_MAX.
 int gltCountNewLines(const char* string);
 
 #ifdef __cplusplus
