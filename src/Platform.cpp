@@ -61,19 +61,6 @@ int openForReading(const std::string& path) {
 #endif
 }
 
-bool readFile(const std::string& path, std::vector<unsigned char>& bytes) {
-    bytes.clear();
-    std::FILE* file = openFile(path, "rb");
-    if (!file) return false;
-    unsigned char buffer[65536];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.insert(bytes.end(), buffer, buffer + n);
-    const bool ok = !std::ferror(file);
-    std::fclose(file);
-    if (!ok) bytes.clear();
-    return ok;
-}
-
 SNDFILE* openSoundFile(const std::string& path, int mode, SF_INFO* info) {
 #ifdef _WIN32
     return sf_wchar_open(widen(path).c_str(), mode, info);

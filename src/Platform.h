@@ -26,10 +26,6 @@ std::FILE* openFile(const std::string& path, const char* mode);
 // inherited by programs the process starts.
 int openForReading(const std::string& path);
 
-// Reads the whole file at the UTF-8 path into bytes. Returns false (bytes
-// empty) when it cannot be read.
-bool readFile(const std::string& path, std::vector<unsigned char>& bytes);
-
 // Opens the sound file at the UTF-8 path like sf_open.
 SNDFILE* openSoundFile(const std::string& path, int mode, SF_INFO* info);
 
