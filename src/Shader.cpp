@@ -111,9 +111,9 @@ Logger::Message Shader::readSources(const std::string& vertexPath, const std::st
 Logger::Message Shader::setUp(const Common::Shaders& shaders, uint32_t width, uint32_t height, Cosmonaut* cosmonaut,
                               TextureManager* textureManager, Logger::Message* skippedTextures) {
     initialize(width, height);
-    const Logger::Message skipped = initializeTextures(shaders.textures);
+    Logger::Message skipped = initializeTextures(shaders.textures);
     if (skippedTextures) {
-        *skippedTextures = skipped;
+        *skippedTextures = std::move(skipped);
     }
     initializeUniforms(shaders.uniforms);
     setCosmonaut(cosmonaut);
