@@ -32,7 +32,7 @@ void BM_GetValOnTenThousandKeys(benchmark::State& state)
         benchmark::DoNotOptimize(sync_get_val(&track, rows[i]));
         i = (i + 1) & 4095;
     }
-    free(track.keys);
+    sync_clear_keys(&track);
 }
 BENCHMARK(BM_GetValOnTenThousandKeys);
 

@@ -18,7 +18,7 @@ struct Track {
         for (const track_key& k : keys)
             EXPECT_EQ(sync_set_key(&t, k), 0);
     }
-    ~Track() { free(t.keys); }
+    ~Track() { sync_clear_keys(&t); }
     Track(const Track&) = delete;
     Track& operator=(const Track&) = delete;
 
