@@ -251,7 +251,10 @@ int main(int argc, char** argv) {
     textureManager.setTextures(configurations.assets);
     textureManager.initializeTextures();
 
-    music.initialize(configurations.tune.frequency, configurations.tune.file);
+    // A release-mode demo without its tune can only end by Escape: say why.
+    if (!music.initialize(configurations.tune.frequency, configurations.tune.file) && demo.release) {
+        std::fprintf(stderr, "no music: %s; the demo runs until Escape is pressed\n", music.failure().c_str());
+    }
 
     // The playback callbacks the editor drives; the table outlives the loop.
     sync_cb callbacks;

@@ -2,3 +2,4 @@ tolvane_add_test(NAME MusicTest SOURCES MusicTest.cpp)
 # The music tests listen to audio played in real time; a software-rendering
 # test beside them can starve the decoder, so they run alone.
 set_tests_properties(MusicTest PROPERTIES RUN_SERIAL TRUE)
+tolvane_add_test(NAME TuneDecoderTest SOURCES TuneDecoderTest.cpp)
