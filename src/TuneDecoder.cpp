@@ -52,6 +52,7 @@ void TuneDecoder::close() {
     channelCount = 0;
     sampleRate = 0;
     length = 0;
+    rateChanged = false;
 }
 
 bool TuneDecoder::open(const std::string& path) {
@@ -105,9 +106,12 @@ bool TuneDecoder::openMp3(const std::string& path) {
         why = "is no tune (neither MP3 nor a format of libsndfile's)";
         return false;
     }
-    // The output keeps this format should the stream change on the way.
+    // The output keeps its channel count should the stream change on the
+    // way; a change of rate ends the tune there (see read).
     mpg123_format_none(mp3);
-    mpg123_format(mp3, rate, channels, MPG123_ENC_FLOAT_32);
+    for (size_t i = 0; i < rateCount; ++i) {
+        mpg123_format(mp3, rates[i], channels, MPG123_ENC_FLOAT_32);
+    }
     // The exact length needs every frame's header, not an estimate from
     // the first frame's bit rate.
     const off_t frames = mpg123_scan(mp3) == MPG123_OK ? mpg123_length(mp3) : off_t{-1};
@@ -140,6 +144,7 @@ bool TuneDecoder::openOther(const std::string& path) {
 
 bool TuneDecoder::seek(int64_t frame) {
     if (frame < 0 || frame > length) return false;
+    rateChanged = false;
     if (mp3) return mpg123_seek(mp3, static_cast<off_t>(frame), SEEK_SET) >= 0;
     if (other) return sf_seek(other, static_cast<sf_count_t>(frame), SEEK_SET) >= 0;
     return false;
@@ -151,10 +156,21 @@ int64_t TuneDecoder::read(float* out, int64_t count) {
         const sf_count_t got = sf_readf_float(other, out, static_cast<sf_count_t>(count));
         return got > 0 ? static_cast<int64_t>(got) : 0;
     }
-    if (!mp3) return 0;
+    if (!mp3 || rateChanged) return 0;
     const size_t frameBytes = sizeof(float) * static_cast<size_t>(channelCount);
     size_t done = 0;
-    const int result = mpg123_read(mp3, out, static_cast<size_t>(count) * frameBytes, &done);
+    int result = mpg123_read(mp3, out, static_cast<size_t>(count) * frameBytes, &done);
+    if (result == MPG123_NEW_FORMAT && done == 0) {
+        // A stream glued from parts of different rates plays up to the
+        // first part that the device's conversion was not set up for.
+        long rate = 0;
+        int channels = 0;
+        int encoding = 0;
+        mpg123_getformat(mp3, &rate, &channels, &encoding);
+        rateChanged = rate != sampleRate || channels != channelCount;
+        if (rateChanged) return 0;
+        result = mpg123_read(mp3, out, static_cast<size_t>(count) * frameBytes, &done);
+    }
     if (result != MPG123_OK && result != MPG123_DONE && done == 0) return 0;
     return static_cast<int64_t>(done / frameBytes);
 }

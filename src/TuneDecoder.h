@@ -43,8 +43,9 @@ public:
     bool seek(int64_t frame);
 
     // Reads up to count frames into out (count * channels() floats).
-    // Returns the number of frames read: 0 at the end of the tune (and
-    // after a decoding error, which ends the tune there).
+    // Returns the number of frames read: 0 at the end of the tune. A
+    // decoding error, or an MP3 going on at another sample rate, ends the
+    // tune there, short of frames().
     int64_t read(float* out, int64_t count);
 
     // Why the last open() failed, for a person to read.
@@ -60,6 +61,7 @@ private:
     int channelCount = 0;
     int sampleRate = 0;
     int64_t length = 0;
+    bool rateChanged = false;  // the MP3 went on at another rate: its end
     std::string why;
 };
 

@@ -10,7 +10,10 @@
  *     sync_device *dev = sync_create_device("sync");
  *
  *     // Editing: link to the editor first (optional). The editor is a TCP
- *     // server; while the link is up, tracks come from the editor.
+ *     // server; while the link is up, tracks come from the editor. Linking
+ *     // never blocks for long: while it returns -1, call it again once a
+ *     // frame (as when sync_update returns -1), which also carries on an
+ *     // attempt still under way.
  *     sync_tcp_connect(dev, "localhost", 1338);
  *
  *     // Ask for every track once. Without a link the track is loaded from
