@@ -55,12 +55,15 @@ private:
     bool openMp3(const std::string& path);
     bool openOther(const std::string& path);
     void close();
+    // read() without the limit to the length.
+    int64_t decode(float* out, int64_t count);
 
     mpg123_handle_struct* mp3 = nullptr;
     sf_private_tag* other = nullptr;
     int channelCount = 0;
     int sampleRate = 0;
     int64_t length = 0;
+    int64_t position = 0;      // the frame the next read starts with
     bool rateChanged = false;  // the MP3 went on at another rate: its end
     std::string why;
 };
