@@ -7,6 +7,9 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <chrono>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -32,7 +35,7 @@ void BM_GetValOnTenThousandKeys(benchmark::State& state)
         benchmark::DoNotOptimize(sync_get_val(&track, rows[i]));
         i = (i + 1) & 4095;
     }
-    free(track.keys);
+    sync_clear_keys(&track);
 }
 BENCHMARK(BM_GetValOnTenThousandKeys);
 
@@ -95,6 +98,67 @@ void BM_UpdateAppliesHundredThousandKeys(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * TRACKS * KEYS);
 }
 BENCHMARK(BM_UpdateAppliesHundredThousandKeys)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+double threadCpuMs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) * 1e-6;
+}
+
+// 400,000 keys sent in descending row order (each one lands before all
+// the others): the whole flood, and the longest single update, which the
+// link's budget keeps near 10 ms however much is waiting.
+void BM_UpdateAppliesFourHundredThousandDescendingKeys(benchmark::State& state)
+{
+    constexpr int FLOOD = 400000;
+    ScratchDir scratch;
+    TestEditor editor(0);
+    TestEditor::Bytes flood;
+    flood.reserve(size_t(FLOOD) * 14);
+    for (int k = FLOOD - 1; k >= 0; --k) {
+        TestEditor::Bytes m = TestEditor::encodeSetKey(0, k, float(k), 1);
+        flood.insert(flood.end(), m.begin(), m.end());
+    }
+    double longest = 0.0;    // wall clock: includes being preempted
+    double longestCpu = 0.0; // the work itself
+    int64_t updates = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        sync_device* device = sync_create_device("sync");
+        sync_get_track(device, "track");
+        if (sync_tcp_connect(device, "127.0.0.1", editor.port()) != 0 || !editor.waitForTrackRequests(1)) {
+            state.SkipWithError("cannot link to the test editor");
+            sync_destroy_device(device);
+            break;
+        }
+        state.ResumeTiming();
+
+        editor.post(flood);
+        while (device->tracks[0]->key_count < FLOOD) {
+            const auto start = std::chrono::steady_clock::now();
+            const double startCpu = threadCpuMs();
+            if (sync_update(device, 0, nullptr, nullptr) != 0)
+                break;
+            longest = std::max(longest, std::chrono::duration<double, std::milli>(
+                                            std::chrono::steady_clock::now() - start).count());
+            longestCpu = std::max(longestCpu, threadCpuMs() - startCpu);
+            ++updates;
+        }
+
+        state.PauseTiming();
+        if (device->tracks[0]->key_count < FLOOD)
+            state.SkipWithError("the link dropped");
+        sync_destroy_device(device);
+        editor.waitForDisconnect();
+        state.ResumeTiming();
+    }
+    state.counters["longest_update_ms"] = longest;
+    state.counters["longest_update_cpu_ms"] = longestCpu;
+    state.counters["updates"] = benchmark::Counter(double(updates), benchmark::Counter::kAvgIterations);
+    state.SetItemsProcessed(state.iterations() * FLOOD);
+}
+BENCHMARK(BM_UpdateAppliesFourHundredThousandDescendingKeys)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // sync_save_tracks writing those 10 tracks of 10,000 keys.
 void BM_SaveTenTracksOfTenThousandKeys(benchmark::State& state)

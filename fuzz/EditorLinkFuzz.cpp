@@ -409,12 +409,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     sync_device* device = sync_create_device(base.c_str());
     FUZZ_CHECK(device != nullptr);
     FUZZ_CHECK(sync_get_track(device, TRACK_NAMES[0]) != nullptr);
-    FUZZ_CHECK(sync_tcp_connect(device, "127.0.0.1", editor->port()) == 0);
+    // Every slice is applied by one update, however long its saves take.
+    device->update_budget_ms = 0;
+    int linked = sync_tcp_connect(device, "127.0.0.1", editor->port());
+    while (linked != 0 && device->pending != SYNC_INVALID_SOCKET)
+        linked = sync_tcp_connect(device, "127.0.0.1", editor->port());
+    FUZZ_CHECK(linked == 0);
     const int fd = editor->take();
-    // The device's requests and reports must reach the editor as they are
-    // sent, not wait for the acknowledgement of the one before.
-    int one = 1;
-    FUZZ_CHECK(setsockopt(device->link, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one)) == 0);
+    // The device's requests and reports reach the editor as they are sent,
+    // not after the acknowledgement of the one before.
+    int nodelay = 0;
+    socklen_t nodelaySize = sizeof(nodelay);
+    FUZZ_CHECK(getsockopt(device->link, IPPROTO_TCP, TCP_NODELAY, &nodelay, &nodelaySize) == 0 && nodelay != 0);
     for (int t = 1; t < TRACK_COUNT; ++t)
         FUZZ_CHECK(sync_get_track(device, TRACK_NAMES[t]) != nullptr);
 

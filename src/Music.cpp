@@ -1,32 +1,47 @@
+// The music player: the output device, the open tune with its decoder
+// thread, ring and clock, and the Music class that the player calls.
+//
+// Index of this file:
+// [SECTION] Constants and helpers
+// [SECTION] Music::Device: the output device
+// [SECTION] Music::Stream: the open tune (clock, transport, decoder thread,
+//           ring, device callback)
+// [SECTION] Music
+//
+// The tune is read by TuneDecoder and converted to the device's rate by
+// Resampler, each in its own file.
+
 #include "Music.h"
 
-#include "Platform.h"
+#include "Resampler.h"
+#include "TuneDecoder.h"
 
 #include <SDL.h>
 #ifdef __linux__
 #include <dlfcn.h>
 #endif
-#include <sndfile.h>
 
 #include <algorithm>
+#include <cassert>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
-#include <fstream>
 #include <limits>
 #include <mutex>
-#include <numeric>
 #include <thread>
 #include <vector>
 
 namespace Tolvane {
 
+// ---------------------------------------------------------------------------
+// [SECTION] Constants and helpers
+
 namespace {
 
 constexpr int kOutputChannels = 2;
 // Frames the decoder reads from the file at a time.
-constexpr sf_count_t kDecodeChunk = 2048;
+constexpr int64_t kDecodeChunk = 2048;
 // How far ahead of the device the decoder runs, in seconds.
 constexpr double kReadAhead = 0.5;
 // The clock follows the device's consumption with this time constant...
@@ -37,7 +52,7 @@ constexpr double kMaxSlew = 0.05;
 constexpr double kResyncSeconds = 0.1;
 // Seeks go no further than this when the tune's length is not known.
 constexpr double kLongestTune = 1e7;
-// Sample rates outside this range are refused, for the device and the file.
+// Device sample rates outside this range are refused.
 constexpr int kLowestRate = 4000;
 constexpr int kHighestRate = 768000;
 
@@ -54,32 +69,6 @@ Uint16 bufferFrames(int frequency) {
     int frames = 256;
     while (frames < 8192 && frames < frequency / 50) frames *= 2;
     return static_cast<Uint16>(frames);
-}
-
-// Whether an MPEG audio frame header starts at h.
-bool isMpegFrameHeader(const unsigned char* h) {
-    const bool sync = h[0] == 0xFF && (h[1] & 0xE0) == 0xE0;
-    const bool version = ((h[1] >> 3) & 3) != 1;
-    const bool layer = ((h[1] >> 1) & 3) != 0;
-    const bool bitrate = (h[2] >> 4) != 0xF;
-    const bool rate = ((h[2] >> 2) & 3) != 3;
-    return sync && version && layer && bitrate && rate;
-}
-
-// Whether the file starts like one of the formats the player decodes. The
-// decoder's own probe of an unknown file would report its failed attempts on
-// the standard error stream, so files that match nothing are refused here.
-bool hasAudioSignature(const std::string& path) {
-    std::ifstream in(Platform::filePath(path), std::ios::binary);
-    unsigned char h[4] = {};
-    if (!in.read(reinterpret_cast<char*>(h), sizeof h)) return false;
-    static const char* const signatures[] = {
-        "RIFF", "RIFX", "RF64", "BW64", "riff", "OggS", "fLaC", "FORM", ".snd", "caff", "ID3",
-    };
-    for (const char* signature : signatures) {
-        if (std::memcmp(h, signature, std::strlen(signature)) == 0) return true;
-    }
-    return isMpegFrameHeader(h);
 }
 
 #ifdef __linux__
@@ -104,140 +93,11 @@ void silenceSoundCardLibrary() {
 void silenceSoundCardLibrary() {}
 #endif
 
-// Zeroth-order modified Bessel function of the first kind.
-double besselI0(double x) {
-    double sum = 1.0;
-    double term = 1.0;
-    for (int k = 1; k < 50; ++k) {
-        term *= (x / (2.0 * k)) * (x / (2.0 * k));
-        sum += term;
-        if (term < sum * 1e-12) break;
-    }
-    return sum;
-}
-
-// Converts stereo frames from the tune's rate to the device's, with a
-// windowed-sinc filter. Frames are numbered from the start of the tune on
-// both sides, and output frame n is the input interpolated at exactly
-// n * inRate / outRate: a restart anywhere produces the very frames that
-// playing through from the start would have, and a tune of N input frames
-// becomes ceil(N * outRate / inRate) output frames.
-class Resampler {
-public:
-    void configure(int inRate, int outRate) {
-        const int64_t divisor = std::gcd(static_cast<int64_t>(inRate), static_cast<int64_t>(outRate));
-        up = outRate / divisor;
-        down = inRate / divisor;
-        if (up == down) return;
-        const double cutoff = std::min(1.0, static_cast<double>(outRate) / inRate) * kPassBand;
-        halfWidth = static_cast<int>(std::ceil(kZeroCrossings / cutoff));
-        const int taps = 2 * halfWidth;
-        // Row p holds the weights of input frames i0 - halfWidth + 1 ...
-        // i0 + halfWidth for an output at i0 + p / kPhases.
-        table.assign(static_cast<size_t>(kPhases + 1) * taps, 0.0f);
-        const double beta = besselI0(kKaiserBeta);
-        for (int p = 0; p <= kPhases; ++p) {
-            double sum = 0.0;
-            std::vector<double> row(taps);
-            for (int k = 0; k < taps; ++k) {
-                const double t = static_cast<double>(p) / kPhases - (k - halfWidth + 1);
-                const double x = cutoff * t * M_PI;
-                const double sinc = std::fabs(x) < 1e-12 ? 1.0 : std::sin(x) / x;
-                const double r = t / halfWidth;
-                const double window = std::fabs(r) >= 1.0 ? 0.0 : besselI0(kKaiserBeta * std::sqrt(1.0 - r * r)) / beta;
-                row[k] = sinc * window;
-                sum += row[k];
-            }
-            for (int k = 0; k < taps; ++k) table[static_cast<size_t>(p) * taps + k] = static_cast<float>(row[k] / sum);
-        }
-    }
-
-    // Starts over at output frame first; returns the input frame to feed
-    // from.
-    int64_t restart(int64_t first) {
-        next = first;
-        finished = false;
-        history.clear();
-        if (up == down) {
-            historyStart = first;
-        } else {
-            historyStart = std::max<int64_t>(0, first * down / up - halfWidth + 1);
-        }
-        inputEnd = historyStart;
-        return historyStart;
-    }
-
-    void put(const float* frames, size_t count) {
-        history.insert(history.end(), frames, frames + count * 2);
-        inputEnd += static_cast<int64_t>(count);
-    }
-
-    // No input follows what was put: the tune ends there.
-    void finish() { finished = true; }
-
-    // Appends every output frame that can be computed so far to out.
-    void get(std::vector<float>& out) {
-        if (up == down) {
-            out.insert(out.end(), history.begin(), history.end());
-            history.clear();
-            historyStart = inputEnd;
-            next = inputEnd;
-            return;
-        }
-        const int taps = 2 * halfWidth;
-        for (;; ++next) {
-            const int64_t position = next * down;
-            const int64_t center = position / up;
-            if (finished ? position >= inputEnd * up : center + halfWidth >= inputEnd) break;
-            const double phase = static_cast<double>(position % up) / up * kPhases;
-            const int row = static_cast<int>(phase);
-            const float blend = static_cast<float>(phase - row);
-            const float* a = &table[static_cast<size_t>(row) * taps];
-            const float* b = row < kPhases ? a + taps : a;
-            float left = 0.0f;
-            float right = 0.0f;
-            const int64_t first = center - halfWidth + 1;
-            for (int k = 0; k < taps; ++k) {
-                const int64_t j = first + k;
-                if (j < historyStart || j >= inputEnd) continue;
-                const float weight = a[k] + (b[k] - a[k]) * blend;
-                const size_t at = static_cast<size_t>(j - historyStart) * 2;
-                left += weight * history[at];
-                right += weight * history[at + 1];
-            }
-            out.push_back(left);
-            out.push_back(right);
-        }
-        // Drop the input no later output reaches back to.
-        const int64_t keep = std::max<int64_t>(historyStart, next * down / up - halfWidth + 1);
-        const int64_t drop = std::min(keep, inputEnd) - historyStart;
-        if (drop > 4096) {
-            history.erase(history.begin(), history.begin() + drop * 2);
-            historyStart += drop;
-        }
-    }
-
-private:
-    static constexpr int kPhases = 256;
-    static constexpr double kZeroCrossings = 24.0;
-    static constexpr double kPassBand = 0.95;
-    static constexpr double kKaiserBeta = 9.0;
-
-    int64_t up = 1;
-    int64_t down = 1;
-    int halfWidth = 0;
-    std::vector<float> table;
-    std::vector<float> history;  // stereo input frames from historyStart
-    int64_t historyStart = 0;
-    int64_t inputEnd = 0;        // input frame after the last one put
-    int64_t next = 0;            // next output frame
-    bool finished = false;
-};
-
 } // namespace
 
 // ---------------------------------------------------------------------------
-// The output device and the audio back end's subsystem that it lives in.
+// [SECTION] Music::Device: the output device and the audio back end's
+// subsystem that it lives in.
 
 struct Music::Device {
     SDL_AudioDeviceID id = 0;
@@ -309,7 +169,7 @@ struct Music::Device {
 };
 
 // ---------------------------------------------------------------------------
-// The open tune: its decoder thread, the buffer of converted sound ahead of
+// [SECTION] Music::Stream: the open tune: its decoder thread, the buffer of converted sound ahead of
 // the device, and the clock.
 //
 // Positions inside are counted in device frames from the start of the tune.
@@ -322,8 +182,7 @@ struct Music::Device {
 // reads it without locking, under a sequence counter.
 
 struct Music::Stream {
-    SNDFILE* file = nullptr;
-    SF_INFO info{};
+    TuneDecoder tune;            // decoder thread only, once open
     SDL_AudioDeviceID device = 0;
     double frequency = 0.0;
     bool pacedByClock = false;
@@ -331,6 +190,8 @@ struct Music::Stream {
     void* onEndUser = nullptr;
 
     Resampler resampler;         // decoder thread only
+    std::vector<float> input;    // decoder thread only: a chunk as read
+    std::vector<float> stereo;   // decoder thread only: the chunk in stereo
     std::thread decoder;
     std::mutex lock;
     std::condition_variable wake;
@@ -371,25 +232,19 @@ struct Music::Stream {
             wake.notify_all();
             decoder.join();
         }
-        if (file) sf_close(file);
     }
 
     // Opens the file and prepares the conversion to the device's format.
     bool open(const std::string& path, const Device& output) {
-        if (!hasAudioSignature(path)) return false;
-        file = Platform::openSoundFile(path, SFM_READ, &info);
-        if (!file || info.channels <= 0) return false;
-        if (info.samplerate < kLowestRate || info.samplerate > kHighestRate) return false;
+        if (!tune.open(path)) return false;
         device = output.id;
         frequency = output.frequency;
         pacedByClock = output.pacedByClock;
-        resampler.configure(info.samplerate, output.frequency);
+        resampler.configure(tune.rate(), output.frequency);
         seekPending = true;
         ringFrames = static_cast<uint64_t>(std::max(frequency * kReadAhead, 4.0 * bufferFrames(output.frequency)));
         ring.assign(ringFrames * kOutputChannels, 0.0f);
-        if (info.frames > 0 && info.frames < std::numeric_limits<sf_count_t>::max() / 2) {
-            clockLimit.store(static_cast<double>(info.frames) / info.samplerate);
-        }
+        clockLimit.store(static_cast<double>(tune.frames()) / tune.rate());
         return true;
     }
 
@@ -523,9 +378,6 @@ struct Music::Stream {
     // Reads the tune, makes it stereo at the device's rate and keeps the
     // ring filled ahead of the device.
     void decode() {
-        const int channels = info.channels;
-        std::vector<float> input(static_cast<size_t>(kDecodeChunk) * channels);
-        std::vector<float> stereo(static_cast<size_t>(kDecodeChunk) * kOutputChannels);
         std::vector<float> pending;  // converted frames not yet in the ring
         size_t pendingFrame = 0;
         bool fileDone = false;
@@ -537,8 +389,7 @@ struct Music::Stream {
                 decoding = generation;
                 const int64_t target = seekFrame;
                 guard.unlock();
-                const int64_t from = resampler.restart(target);
-                fileDone = sf_seek(file, from, SEEK_SET) < 0;
+                fileDone = !tune.seek(resampler.restart(target));
                 if (fileDone) resampler.finish();
                 pending.clear();
                 pendingFrame = 0;
@@ -553,7 +404,7 @@ struct Music::Stream {
                     continue;
                 }
                 const uint64_t count = std::min<uint64_t>(space, pendingFrames);
-                write(pending.data() + pendingFrame * kOutputChannels, count);
+                ringWrite(pending.data() + pendingFrame * kOutputChannels, count);
                 pendingFrame += count;
                 continue;
             }
@@ -563,19 +414,7 @@ struct Music::Stream {
                 continue;
             }
             guard.unlock();
-            const sf_count_t read = sf_readf_float(file, input.data(), kDecodeChunk);
-            if (read > 0) {
-                // Mono plays on both sides; beyond two channels the first
-                // two, front left and right, are played.
-                for (sf_count_t f = 0; f < read; ++f) {
-                    stereo[f * 2] = input[f * channels];
-                    stereo[f * 2 + 1] = input[f * channels + (channels > 1 ? 1 : 0)];
-                }
-                resampler.put(stereo.data(), static_cast<size_t>(read));
-            } else {
-                resampler.finish();
-                fileDone = true;
-            }
+            fileDone = !decodeChunk();
             pending.clear();
             pendingFrame = 0;
             resampler.get(pending);
@@ -584,15 +423,55 @@ struct Music::Stream {
         }
     }
 
-    // Holding lock: copies frames into the ring.
-    void write(const float* frames, uint64_t count) {
-        for (uint64_t i = 0; i < count;) {
-            const uint64_t at = (writeIndex + i) % ringFrames;
-            const uint64_t run = std::min(count - i, ringFrames - at);
-            std::memcpy(&ring[at * kOutputChannels], frames + i * kOutputChannels, run * kOutputChannels * sizeof(float));
-            i += run;
+    // Decoder thread, not holding lock: feeds the next chunk of the tune,
+    // as stereo, to the resampler. Returns false at the end of the tune.
+    bool decodeChunk() {
+        const int channels = tune.channels();
+        input.resize(static_cast<size_t>(kDecodeChunk) * channels);
+        stereo.resize(static_cast<size_t>(kDecodeChunk) * kOutputChannels);
+        const int64_t read = tune.read(input.data(), kDecodeChunk);
+        if (read <= 0) {
+            resampler.finish();
+            return false;
         }
+        // Mono plays on both sides; beyond two channels the first two,
+        // front left and right, are played.
+        for (int64_t f = 0; f < read; ++f) {
+            stereo[f * 2] = input[f * channels];
+            stereo[f * 2 + 1] = input[f * channels + (channels > 1 ? 1 : 0)];
+        }
+        resampler.put(stereo.data(), static_cast<size_t>(read));
+        return true;
+    }
+
+    // --- Ring ---------------------------------------------------------------
+
+    // Calls copy(ring frame, data frame, frames) for each of the one or two
+    // runs that count frames from ring index make, wrapping round.
+    template <class Copy>
+    void ringRuns(uint64_t index, uint64_t count, Copy copy) const {
+        const uint64_t at = index % ringFrames;
+        const uint64_t first = std::min(count, ringFrames - at);
+        copy(at, 0, first);
+        if (first < count) copy(0, first, count - first);
+    }
+
+    // Holding lock: appends count frames to the ring, which has room.
+    void ringWrite(const float* frames, uint64_t count) {
+        assert(count <= ringFrames - (writeIndex - readIndex));
+        ringRuns(writeIndex, count, [&](uint64_t at, uint64_t from, uint64_t n) {
+            std::memcpy(&ring[at * kOutputChannels], frames + from * kOutputChannels, n * kOutputChannels * sizeof(float));
+        });
         writeIndex += count;
+    }
+
+    // Holding lock: copies the first count frames of the ring, which holds
+    // them, to out (they stay in the ring).
+    void ringRead(float* out, uint64_t count) const {
+        assert(count <= writeIndex - readIndex);
+        ringRuns(readIndex, count, [&](uint64_t at, uint64_t to, uint64_t n) {
+            std::memcpy(out + to * kOutputChannels, &ring[at * kOutputChannels], n * kOutputChannels * sizeof(float));
+        });
     }
 
     // Holding lock: the whole tune up to its end is in the ring.
@@ -607,49 +486,14 @@ struct Music::Stream {
 
     // --- Device callback ----------------------------------------------------
 
+    // Plays the frames due to the device, or silence, and reports the end
+    // of the tune once.
     void render(float* out, int frames) {
         const int64_t now = steadyNow();
         bool reachedEnd = false;
         {
             std::lock_guard<std::mutex> guard(lock);
-            const uint64_t available = writeIndex - readIndex;
-            if (pacedByClock) {
-                const int64_t target = static_cast<int64_t>(std::floor(clockAt(now) * frequency));
-                const uint64_t taken = std::min<uint64_t>(available, static_cast<uint64_t>(std::max<int64_t>(0, target - readFrame)));
-                readIndex += taken;
-                readFrame += static_cast<int64_t>(taken);
-                std::memset(out, 0, static_cast<size_t>(frames) * kOutputChannels * sizeof(float));
-                reachedEnd = decoderDone && taken == available && clockAt(now) >= clockLimit.load(std::memory_order_relaxed);
-            } else {
-                uint64_t taken = std::min<uint64_t>(available, static_cast<uint64_t>(frames));
-                if (taken < std::min<uint64_t>(frames, ringFrames) && !decoderDone) {
-                    // The decoder is behind (just after a seek or resume, or
-                    // starved of time): part of the tune and then silence
-                    // would cut a gap into it while the clock runs on. Play
-                    // silence instead and hold the clock until a whole
-                    // buffer is ready; the tune then goes on without a gap.
-                    taken = 0;
-                    if (!armed) {
-                        armed = true;
-                        setClock(clockAt(now), now, 0.0);
-                    }
-                }
-                for (uint64_t i = 0; i < taken;) {
-                    const uint64_t at = (readIndex + i) % ringFrames;
-                    const uint64_t run = std::min(taken - i, ringFrames - at);
-                    std::memcpy(out + i * kOutputChannels, &ring[at * kOutputChannels], run * kOutputChannels * sizeof(float));
-                    i += run;
-                }
-                std::memset(out + taken * kOutputChannels, 0, (frames - taken) * kOutputChannels * sizeof(float));
-                if (taken > 0) followDevice(readFrame, now);
-                readIndex += taken;
-                readFrame += static_cast<int64_t>(taken);
-                // Everything was handed over by earlier callbacks and has now
-                // been played.
-                reachedEnd = decoderDone && available == 0;
-                if (reachedEnd && !endReported) setClock(readFrame / frequency, now, 0.0);
-                applyVolume(out, frames);
-            }
+            reachedEnd = pacedByClock ? renderPacedByClock(out, frames, now) : renderToDevice(out, frames, now);
             if (reachedEnd && !endReported) {
                 endReported = true;
             } else {
@@ -658,6 +502,48 @@ struct Music::Stream {
         }
         wake.notify_one();
         if (reachedEnd && onEnd) onEnd(onEndUser);
+    }
+
+    // Holding lock. The dummy device: the clock decides what has been
+    // heard, and the device gets silence. Returns whether the tune is over.
+    bool renderPacedByClock(float* out, int frames, int64_t now) {
+        const uint64_t available = writeIndex - readIndex;
+        const int64_t target = static_cast<int64_t>(std::floor(clockAt(now) * frequency));
+        const uint64_t taken = std::min<uint64_t>(available, static_cast<uint64_t>(std::max<int64_t>(0, target - readFrame)));
+        readIndex += taken;
+        readFrame += static_cast<int64_t>(taken);
+        std::memset(out, 0, static_cast<size_t>(frames) * kOutputChannels * sizeof(float));
+        return decoderDone && taken == available && clockAt(now) >= clockLimit.load(std::memory_order_relaxed);
+    }
+
+    // Holding lock. A real device: hands it the next frames and steers the
+    // clock by them. Returns whether the tune is over.
+    bool renderToDevice(float* out, int frames, int64_t now) {
+        const uint64_t available = writeIndex - readIndex;
+        uint64_t taken = std::min<uint64_t>(available, static_cast<uint64_t>(frames));
+        if (taken < std::min<uint64_t>(frames, ringFrames) && !decoderDone) {
+            // The decoder is behind (just after a seek or resume, or starved
+            // of time): part of the tune and then silence would cut a gap
+            // into it while the clock runs on. Play silence instead and hold
+            // the clock until a whole buffer is ready; the tune then goes on
+            // without a gap.
+            taken = 0;
+            if (!armed) {
+                armed = true;
+                setClock(clockAt(now), now, 0.0);
+            }
+        }
+        ringRead(out, taken);
+        std::memset(out + taken * kOutputChannels, 0, (frames - taken) * kOutputChannels * sizeof(float));
+        if (taken > 0) followDevice(readFrame, now);
+        readIndex += taken;
+        readFrame += static_cast<int64_t>(taken);
+        // Everything was handed over by earlier callbacks and has now been
+        // played.
+        const bool reachedEnd = decoderDone && available == 0;
+        if (reachedEnd && !endReported) setClock(readFrame / frequency, now, 0.0);
+        applyVolume(out, frames);
+        return reachedEnd;
     }
 
     // Scales the buffer by the volume, ramping over it after a change so
@@ -687,7 +573,7 @@ void SDLCALL Music::Device::feed(void* user, Uint8* bytes, int length) {
 }
 
 // ---------------------------------------------------------------------------
-// Music
+// [SECTION] Music
 
 Music::Music() : playing(false), silenceToggle(false), ended(false), volumeLevel(1.0f) {}
 
@@ -697,11 +583,21 @@ Music::~Music() {
 
 bool Music::initialize(int frequency, std::string file) {
     cleanUp();
-    if (frequency < kLowestRate || frequency > kHighestRate) return false;
+    failureText.clear();
+    if (frequency < kLowestRate || frequency > kHighestRate) {
+        failureText = "the output frequency " + std::to_string(frequency) + " Hz is out of range";
+        return false;
+    }
     auto output = std::make_unique<Device>();
-    if (!output->open(frequency)) return false;
+    if (!output->open(frequency)) {
+        failureText = "no sound device, not even a silent one, can be opened";
+        return false;
+    }
     auto stream = std::make_unique<Stream>();
-    if (!stream->open(file, *output)) return false;
+    if (!stream->open(file, *output)) {
+        failureText = "the tune \"" + file + "\" " + stream->tune.failure();
+        return false;
+    }
     stream->onEnd = &Music::musicEndCallback;
     stream->onEndUser = this;
     stream->targetVolume.store(volumeLevel);
@@ -746,6 +642,10 @@ void Music::silence() {
     silenceToggle = !silenceToggle;
     volumeLevel = silenceToggle ? 0.0f : 1.0f;
     if (channel) channel->targetVolume.store(volumeLevel);
+}
+
+const std::string& Music::failure() const {
+    return failureText;
 }
 
 float Music::volume() const {

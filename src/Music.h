@@ -12,8 +12,8 @@
 //
 // When no output device can be opened the tune plays silently in real time
 // on a dummy device, so the demo still runs in step. When the file cannot be
-// decoded, initialize() returns false and every other call stays harmless:
-// nothing plays and the position stays at 0.
+// decoded, initialize() returns false (failure() says why) and every other
+// call stays harmless: nothing plays and the position stays at 0.
 
 #include <atomic>
 #include <cstdint>
@@ -30,6 +30,8 @@ public:
     // Opens the output device at frequency Hz (stereo) and the tune file.
     // Returns false, with nothing left open, when either fails.
     bool initialize(int frequency, std::string file);
+    // Why the last initialize() failed, as a sentence without its full stop.
+    const std::string& failure() const;
 
     // Starts or resumes playback unless already playing.
     void play();
@@ -73,6 +75,7 @@ private:
     bool silenceToggle;
     std::atomic<bool> ended;
     float volumeLevel;
+    std::string failureText;
 };
 
 } // namespace Tolvane

@@ -318,7 +318,10 @@ void startComponents(sync_cb& callbacks, const std::string& demoFolder) {
     textureManager.setTextures(configurations.assets);
     textureManager.initializeTextures();
 
-    music.initialize(configurations.tune.frequency, configurations.tune.file);
+    // A release-mode demo without its tune can only end by Escape: say why.
+    if (!music.initialize(configurations.tune.frequency, configurations.tune.file) && demo.release) {
+        std::fprintf(stderr, "no music: %s; the demo runs until Escape is pressed\n", music.failure().c_str());
+    }
 
     callbacks.pause = musicPause;
     callbacks.set_row = musicSetRow;

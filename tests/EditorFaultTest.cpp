@@ -3,9 +3,17 @@
 // editor that stalls half-way through a message and then goes away. Each
 // fault drops the link; the player goes on drawing with the keys it had and
 // links again, asking for every track anew, once a good editor answers.
+// Silent peers (an editor that stalls, a host that drops packets) never
+// hold the frames.
 
 #include "FaultTesting.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <functional>
 #include <thread>
 
@@ -174,4 +182,82 @@ TEST(EditorFaults, EachBrokenMessageDropsTheLinkKeepsTheKeysAndAGoodEditorIsServ
     EXPECT_EQ(player.waitForExit(), 0);
     EXPECT_EQ(player.standardError(), diagnostics);
     EXPECT_EQ(player.standardOutput(), "");
+}
+
+namespace {
+
+// Watches the picture for the given time and returns the longest stretch
+// over which the music time it shows stood still: a frame held up by the
+// link shows up as a time that does not move.
+double longestFreeze(Player& player, std::chrono::milliseconds time) {
+    const auto start = Clock::now();
+    double shown = -1.0;
+    auto since = Clock::now();
+    double longest = 0.0;
+    while (Clock::now() - start < time) {
+        const Image image = player.capture();
+        const auto now = Clock::now();
+        if (drawn(image) && timeIn(image) != shown) {
+            shown = timeIn(image);
+            since = now;
+        }
+        longest = std::max(longest, std::chrono::duration<double>(now - since).count());
+        std::this_thread::sleep_for(20ms);
+    }
+    return longest;
+}
+
+// A loopback server at host:1338 whose connection queue is full: it drops
+// every further connection request unanswered, like a host behind a silent
+// firewall.
+struct SilentHost {
+    explicit SilentHost(const char* host) {
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(TestEditor::DEFAULT_PORT);
+        inet_pton(AF_INET, host, &addr.sin_addr);
+        listener = socket(AF_INET, SOCK_STREAM, 0);
+        queued = socket(AF_INET, SOCK_STREAM, 0);
+        ok = bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0 && listen(listener, 0) == 0 &&
+             connect(queued, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0;
+    }
+    ~SilentHost() {
+        close(queued);
+        close(listener);
+    }
+    int listener = -1;
+    int queued = -1;
+    bool ok = false;
+};
+
+} // namespace
+
+TEST(EditorFaults, SilentPeersNeverFreezeThePicture) {
+    {
+        SCOPED_TRACE("an editor that stops half-way through a message");
+        TestEditor editor;
+        ASSERT_TRUE(editor.listening());
+        Player player;
+        ASSERT_TRUE(writeValuesDemo(player.dir(), TRACKS));
+        ASSERT_TRUE(startEditing(player)) << player.standardOutput();
+        ASSERT_TRUE(linked(editor, TRACKS.size()));
+        ASSERT_TRUE(editor.sendPartially(TestEditor::encodeSetKey(0, 0, 0.9f, 0), 5));
+        EXPECT_LT(longestFreeze(player, 3000ms), 1.0);
+        // About 2 s of silence drop the link, and the player links again.
+        EXPECT_TRUE(editor.waitForConnections(2, 10s)) << "the silent link was never dropped";
+        player.requestClose();
+        EXPECT_EQ(player.waitForExit(), 0);
+    }
+    {
+        SCOPED_TRACE("a host that drops packets");
+        const char* const host = "127.0.0.5";
+        SilentHost silent(host);
+        ASSERT_TRUE(silent.ok);
+        Player player;
+        ASSERT_TRUE(writeValuesDemo(player.dir(), TRACKS, host));
+        ASSERT_TRUE(startEditing(player)) << player.standardOutput();
+        EXPECT_LT(longestFreeze(player, 4000ms), 1.0);
+        player.requestClose();
+        EXPECT_EQ(player.waitForExit(), 0);
+    }
 }

@@ -9,6 +9,7 @@
 
 #include <csignal>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -68,7 +69,39 @@ uint16_t closedPort()
     return ntohs(addr.sin_port);
 }
 
+// The raw-socket helpers, the tests that use them and the ones that count
+// descriptors in /proc are POSIX-only (Linux-only for /proc).
 #ifdef __linux__
+sockaddr_in loopback(uint16_t port)
+{
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(port);
+    return addr;
+}
+
+uint16_t localPort(int fd)
+{
+    sockaddr_in addr{};
+    socklen_t len = sizeof(addr);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    return ntohs(addr.sin_port);
+}
+
+// A loopback server on a free port that never accepts: the system answers
+// connections (up to backlog of them) and nobody greets.
+int listeningSocket(int backlog)
+{
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    sockaddr_in addr = loopback(0);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 || listen(fd, backlog) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 int openDescriptors()
 {
     int count = 0;
@@ -101,9 +134,24 @@ protected:
     // Links the device to the editor, which waits for n track requests.
     void link(size_t tracks = 0)
     {
-        ASSERT_EQ(sync_tcp_connect(device.get(), "127.0.0.1", editor.port()), 0);
+        ASSERT_EQ(connectNow(editor.port()), 0);
         ASSERT_TRUE(editor.waitForClient());
         ASSERT_TRUE(editor.waitForTrackRequests(tracks));
+    }
+
+    // sync_tcp_connect, carried on until the attempt has an outcome.
+    int connectNow(uint16_t port)
+    {
+        return connectNow(device.get(), port);
+    }
+    static int connectNow(sync_device* device, uint16_t port)
+    {
+        int result = sync_tcp_connect(device, "127.0.0.1", port);
+        for (int i = 0; i < 5000 && result != 0 && device->pending != SYNC_INVALID_SOCKET; ++i) {
+            std::this_thread::sleep_for(1ms);
+            result = sync_tcp_connect(device, "127.0.0.1", port);
+        }
+        return result;
     }
 
     // One frame of the player at row.
@@ -148,7 +196,7 @@ TEST_F(SyncLink, AWrongGreetingIsAbandonedAndTracksKeepTheirKeys)
     ASSERT_EQ(sync_set_key(t, {4, 2.0f, KEY_STEP}), 0);
     editor.setGreetingReply("hello, dude!");
 
-    EXPECT_EQ(sync_connect(device.get(), "127.0.0.1", editor.port()), -1);
+    EXPECT_EQ(connectNow(editor.port()), -1);
     EXPECT_EQ(device->link, SYNC_INVALID_SOCKET);
     EXPECT_EQ(editor.connectionCount(), 1);
     EXPECT_TRUE(editor.waitForDisconnect());
@@ -156,7 +204,7 @@ TEST_F(SyncLink, AWrongGreetingIsAbandonedAndTracksKeepTheirKeys)
     EXPECT_TRUE(editor.trackRequests().empty());
 
     editor.setGreetingReply("nope");
-    EXPECT_EQ(sync_connect(device.get(), "127.0.0.1", editor.port()), -1);
+    EXPECT_EQ(connectNow(editor.port()), -1);
     EXPECT_EQ(editor.connectionCount(), 2);
 }
 
@@ -166,6 +214,10 @@ TEST_F(SyncLink, GreetingAndTrackRequestsAreExactBytes)
     sync_get_track(device.get(), "b");
     link(2);
     EXPECT_EQ(editor.lastGreeting(), "hello, synctracker!");
+    int nodelay = 0;
+    socklen_t size = sizeof(nodelay);
+    ASSERT_EQ(getsockopt(device->link, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<char*>(&nodelay), &size), 0);
+    EXPECT_NE(nodelay, 0) << "row reports would wait for the last one's acknowledgement";
     const std::string greeting = "hello, synctracker!";
     Bytes expected(greeting.begin(), greeting.end());
     expected.insert(expected.end(), {0x02, 0x00, 0x00, 0x00, 0x05, 0x63, 0x61, 0x6D, 0x2E, 0x78});
@@ -342,30 +394,138 @@ TEST_F(SyncLink, ReconnectingRequestsEveryTrackAgain)
     ASSERT_EQ(a->key_count, 1);
 
     // Connecting again over a live link replaces it.
-    ASSERT_EQ(sync_tcp_connect(device.get(), "127.0.0.1", editor.port()), 0);
+    ASSERT_EQ(connectNow(editor.port()), 0);
     ASSERT_TRUE(editor.waitForConnections(2));
     ASSERT_TRUE(editor.waitForTrackRequests(2));
     EXPECT_EQ(editor.trackRequests(), (std::vector<std::string>{"a", "b"}));
     EXPECT_EQ(a->key_count, 0);
 }
 
-TEST_F(SyncLink, AMessageSplitAcrossPacketsIsReassembled)
+TEST_F(SyncLink, AMessageSplitAcrossPacketsWaitsForItsRestWithoutHoldingTheFrame)
 {
     sync_track* t = sync_get_track(device.get(), "a");
     link(1);
     Bytes message = TestEditor::encodeSetKey(0, 9, 4.0f, KEY_LINEAR);
     ASSERT_TRUE(editor.sendPartially(message, 7));
-    std::thread rest([&] {
-        std::this_thread::sleep_for(100ms);
-        editor.sendRaw(Bytes(message.begin() + 7, message.end()));
-    });
+    const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(updateWhenArrived(0), 0);
-    rest.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s) << "the frame waited for the editor";
+    EXPECT_EQ(t->key_count, 0);
+
+    ASSERT_TRUE(editor.sendRaw(Bytes(message.begin() + 7, message.end())));
+    EXPECT_EQ(updateWhenArrived(0), 0);
     ASSERT_EQ(t->key_count, 1);
     EXPECT_EQ(t->keys[0].row, 9);
     EXPECT_EQ(t->keys[0].value, 4.0f);
     EXPECT_NE(device->link, SYNC_INVALID_SOCKET);
 }
+
+TEST_F(SyncLink, AnEditorSilentInTheMiddleOfAMessageIsDroppedAfterAboutTwoSeconds)
+{
+    sync_track* t = sync_get_track(device.get(), "a");
+    link(1);
+    ASSERT_TRUE(editor.sendPartially(TestEditor::encodeSetKey(0, 9, 4.0f, KEY_LINEAR), 10));
+    ASSERT_TRUE(waitReadable(device.get()));
+    const auto start = std::chrono::steady_clock::now();
+    int frames = 0;
+    while (update(0) == 0 && std::chrono::steady_clock::now() - start < 10s) {
+        ++frames;
+        std::this_thread::sleep_for(10ms);
+    }
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(device->link, SYNC_INVALID_SOCKET);
+    EXPECT_GT(waited, 1500ms);
+    EXPECT_LT(waited, 5s);
+    EXPECT_GT(frames, 20) << "the frames stalled while the editor did";
+    EXPECT_EQ(t->key_count, 0);
+    EXPECT_TRUE(editor.waitForDisconnect());
+}
+
+TEST_F(SyncLink, AFloodOfCommandsIsSpreadOverFrames)
+{
+    link();
+    // Each pause takes the player 2 ms: one update applies about five,
+    // and the next updates carry on in order.
+    static const sync_cb slow = {
+        [](void* p, int flag) {
+            std::this_thread::sleep_for(2ms);
+            static_cast<Player*>(p)->pauses.push_back(flag);
+        },
+        nullptr, nullptr};
+    Bytes flood;
+    for (int i = 0; i < 100; ++i)
+        flood = concat({flood, TestEditor::encodePause(uint8_t(i))});
+    ASSERT_TRUE(editor.sendRaw(flood));
+    ASSERT_TRUE(waitReadable(device.get()));
+    std::this_thread::sleep_for(50ms);
+    ASSERT_EQ(sync_update(device.get(), 0, &slow, &player), 0);
+    EXPECT_GT(player.pauses.size(), 0u);
+    EXPECT_LT(player.pauses.size(), 50u);
+    for (int i = 0; i < 200 && player.pauses.size() < 100; ++i)
+        ASSERT_EQ(sync_update(device.get(), 0, &slow, &player), 0);
+    ASSERT_EQ(player.pauses.size(), 100u);
+    for (int i = 0; i < 100; ++i)
+        EXPECT_EQ(player.pauses[size_t(i)], i);
+}
+
+#ifdef __linux__
+// Calls sync_tcp_connect every 10 ms for the given time against a peer
+// that never answers, checking that no call holds the frame. Keeps every
+// connection the peer's listener takes in accepted (when given), open and
+// silent.
+void callAgainstSilentPeer(sync_device* device, int listener, std::chrono::milliseconds time,
+                           std::vector<int>* accepted)
+{
+    const auto start = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::duration longest{};
+    while (std::chrono::steady_clock::now() - start < time) {
+        const auto before = std::chrono::steady_clock::now();
+        EXPECT_EQ(sync_tcp_connect(device, "127.0.0.1", localPort(listener)), -1);
+        longest = std::max(longest, std::chrono::steady_clock::now() - before);
+        for (int fd; accepted && (fd = accept4(listener, nullptr, nullptr, SOCK_NONBLOCK)) >= 0;)
+            accepted->push_back(fd);
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_LT(longest, 500ms) << "a connection attempt held the frame";
+    EXPECT_EQ(device->link, SYNC_INVALID_SOCKET);
+}
+
+TEST_F(SyncLink, AServerThatNeverGreetsIsLeftAfterAboutTwoSecondsAndTriedAgain)
+{
+    const int listener = listeningSocket(16);
+    ASSERT_GE(listener, 0);
+    sync_track* t = sync_get_track(device.get(), "a");
+    ASSERT_EQ(sync_set_key(t, {4, 2.0f, KEY_STEP}), 0);
+    std::vector<int> connections;
+    callAgainstSilentPeer(device.get(), listener, 4500ms, &connections);
+    EXPECT_GE(connections.size(), 2u);
+    EXPECT_LE(connections.size(), 3u);
+    EXPECT_EQ(t->key_count, 1);
+    for (int fd : connections)
+        close(fd);
+    close(listener);
+}
+
+TEST_F(SyncLink, AHostThatDropsPacketsHoldsNoFrame)
+{
+    // A listener whose queue is full drops every further connection
+    // request without an answer, as a host behind a silent firewall does.
+    const int listener = listeningSocket(0);
+    ASSERT_GE(listener, 0);
+    const int queued = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr = loopback(localPort(listener));
+    ASSERT_EQ(connect(queued, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)), 0);
+    ASSERT_EQ(sync_tcp_connect(device.get(), "127.0.0.1", localPort(listener)), -1);
+    ASSERT_NE(device->pending, SYNC_INVALID_SOCKET);
+    const uint16_t first = localPort(device->pending);
+    callAgainstSilentPeer(device.get(), listener, 2500ms, nullptr);
+    ASSERT_NE(device->pending, SYNC_INVALID_SOCKET);
+    EXPECT_NE(localPort(device->pending), first) << "the first attempt was not given up";
+    close(queued);
+    close(listener);
+}
+
+#endif
 
 TEST_F(SyncLink, SaveCommandWritesTheTrackFiles)
 {
@@ -409,7 +569,7 @@ TEST_F(SyncLink, NoSocketIsLeftOpenOnAnyPath)
 
     editor.setGreetingReply("hello, dude!");
     for (int i = 0; i < 5; ++i)
-        EXPECT_EQ(sync_tcp_connect(device.get(), "127.0.0.1", editor.port()), -1);
+        EXPECT_EQ(connectNow(editor.port()), -1);
     editor.setGreetingReply("hello, demo!");
 
     for (int i = 0; i < 5; ++i) {

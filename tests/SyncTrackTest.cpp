@@ -6,6 +6,8 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <map>
+#include <random>
 #include <vector>
 
 namespace {
@@ -19,7 +21,7 @@ struct Track {
         for (const track_key& k : keys)
             EXPECT_EQ(sync_set_key(&t, k), 0);
     }
-    ~Track() { free(t.keys); }
+    ~Track() { sync_clear_keys(&t); }
     Track(const Track&) = delete;
     Track& operator=(const Track&) = delete;
 
@@ -192,6 +194,44 @@ TEST(SyncTrack, KeysInsertedOutOfOrderStaySorted)
     EXPECT_EQ(track.t.keys[2].value, 3.0f);
     Track extremes{{0, 0.0f, KEY_STEP}, {INT32_MAX, 1.0f, KEY_STEP}, {INT32_MIN, -1.0f, KEY_STEP}};
     EXPECT_EQ(extremes.rows(), (std::vector<int>{INT32_MIN, 0, INT32_MAX}));
+}
+
+TEST(SyncTrack, EditsAtBothEndsAndInTheMiddleKeepTheKeysInOrder)
+{
+    // Runs of descending, ascending and scattered rows, with deletions
+    // from both ends and the middle, against a plain ordered map.
+    Track track;
+    std::map<int, float> model;
+    std::mt19937 random(7);
+    auto set = [&](int row) {
+        ASSERT_EQ(sync_set_key(&track.t, {row, float(row) * 0.5f, KEY_LINEAR}), 0);
+        model[row] = float(row) * 0.5f;
+    };
+    auto remove = [&](int row) {
+        EXPECT_EQ(sync_del_key(&track.t, row), model.erase(row) ? 0 : -1);
+    };
+    for (int round = 0; round < 4; ++round) {
+        for (int row = 1000 * round; row > -1000 * round; --row)
+            set(row);
+        for (int row = 0; row < 1500; ++row)
+            set(row * 3);
+        for (int i = 0; i < 500; ++i)
+            set(int(random() % 20000) - 10000);
+        for (int i = 0; i < 300 && !model.empty(); ++i) {
+            remove(model.begin()->first);
+            remove(model.rbegin()->first);
+            remove(int(random() % 20000) - 10000);
+        }
+    }
+    std::vector<int> rows;
+    for (const auto& [row, value] : model)
+        rows.push_back(row);
+    ASSERT_EQ(track.rows(), rows);
+    for (int i = 0; i < track.t.key_count; ++i)
+        ASSERT_EQ(track.t.keys[i].value, model[track.t.keys[i].row]);
+    while (!model.empty())
+        remove(model.begin()->first);
+    EXPECT_EQ(track.t.keys, nullptr);
 }
 
 TEST(SyncTrack, DeletingKeysKeepsTheRestInOrder)

@@ -3,3 +3,4 @@ target_compile_definitions(MusicTest PRIVATE AUDIO_PACKAGE_VERSION="${SDL2_VERSI
 # The music tests listen to audio played in real time; a software-rendering
 # test beside them can starve the decoder, so they run alone.
 set_tests_properties(MusicTest PROPERTIES RUN_SERIAL TRUE)
+tolvane_add_test(NAME TuneDecoderTest SOURCES TuneDecoderTest.cpp)

@@ -3,7 +3,7 @@
  * the editor.
  */
 #if defined(__linux__) && !defined(_POSIX_C_SOURCE)
-#define _POSIX_C_SOURCE 200809L /* getaddrinfo, fsync, MSG_NOSIGNAL */
+#define _POSIX_C_SOURCE 200809L /* getaddrinfo, fsync, clock_gettime, MSG_NOSIGNAL */
 #endif
 
 #include "files.h"
@@ -18,6 +18,7 @@
 #include <string.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <time.h>
 
 #ifdef _WIN32
 #include <winsock2.h>
@@ -32,9 +33,10 @@
 #endif
 #else
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
-#include <fcntl.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -522,9 +524,10 @@ static int read_track_data(sync_device *d, sync_track *t)
 	}
 	d->io.close(file);
 
-	free(t->keys);
+	sync_clear_keys(t);
 	t->keys = keys;
 	t->key_count = count;
+	t->key_room = count;
 	return 0;
 
 fail:
@@ -535,126 +538,181 @@ fail:
 
 /* ------------------------------------------------------------------------
  * Sockets
+ *
+ * Every socket of the link is non-blocking: the frame that pumps the link
+ * never waits for the editor longer than the short bounds below, and a
+ * message whose fields have not all arrived waits in the device's input
+ * buffer for a later frame.
  * ------------------------------------------------------------------------ */
 
-/* Sends exactly len bytes. Returns 0 when all of them went out. */
-static int xsend(sync_socket s, const void *buf, size_t len, int flags)
-{
-	const char *p = buf;
-	assert(len <= INT_MAX);
-	while (len > 0) {
-#ifdef _WIN32
-		int n = send(s, p, (int)len, flags);
-#else
-		ssize_t n = send(s, p, len, flags);
-		if (n < 0 && errno == EINTR)
-			continue;
-#endif
-		if (n <= 0)
-			return -1;
-		p += n;
-		len -= (size_t)n;
-	}
-	return 0;
-}
+/* How long a peer may stay silent while it owes us something (the answer
+ * to a connection attempt, the greeting, the rest of a started message). */
+#define SILENCE_MS 2000
+/* How long the call that starts a connection attempt waits for it. */
+#define CONNECT_WAIT_MS 20
+/* How long a send waits for room in a full send buffer. */
+#define SEND_WAIT_MS 20
+/* How long sync_update spends on commands by default. */
+#define UPDATE_BUDGET_MS 10
 
-/* Receives exactly len bytes, waiting for a message's fields as TCP hands
- * them over. Returns 0 when all of them came; the peer closing the
- * connection counts as a failure. */
-static int xrecv(sync_socket s, void *buf, size_t len, int flags)
-{
-	char *p = buf;
-	assert(len <= INT_MAX);
-	while (len > 0) {
-#ifdef _WIN32
-		int n = recv(s, p, (int)len, flags);
-#else
-		ssize_t n = recv(s, p, len, flags);
-		if (n < 0 && errno == EINTR)
-			continue;
-#endif
-		if (n <= 0)
-			return -1;
-		p += n;
-		len -= (size_t)n;
-	}
-	return 0;
-}
+/* Where a connection attempt stands. */
+enum {
+	ATTEMPT_NONE,
+	ATTEMPT_CONNECTING, /* waiting for the TCP connection */
+	ATTEMPT_GREETING    /* greeting sent, waiting for the editor's */
+};
 
-/* Receives the editor's answer to the greeting. Fails as soon as a byte
- * differs, so that a server that is not the editor and sends something
- * short is not waited for. */
-static int recv_greeting(sync_socket s)
-{
-	char greet[sizeof(SERVER_GREET) - 1];
-	size_t got = 0;
-	while (got < sizeof(greet)) {
-#ifdef _WIN32
-		int n = recv(s, greet + got, (int)(sizeof(greet) - got), 0);
-#else
-		ssize_t n = recv(s, greet + got, sizeof(greet) - got, 0);
-		if (n < 0 && errno == EINTR)
-			continue;
-#endif
-		if (n <= 0 || memcmp(greet + got, SERVER_GREET + got, (size_t)n) != 0)
-			return -1;
-		got += (size_t)n;
-	}
-	return 0;
-}
+/* The link's private state behind sync_device.net. */
+struct sync_link {
+	int state;                /* ATTEMPT_* of the connection attempt */
+	char *host;               /* the attempt's host and port */
+	unsigned short port;
+	struct addrinfo *addrs;   /* the host's addresses ... */
+	struct addrinfo *next;    /* ... and the next one to try */
+	int64_t heard;            /* when the peer last answered (ms) */
+	unsigned char in[4096];   /* received, not yet handled: [start, end) */
+	size_t start, end;
+};
 
-/* Connects the socket to the address. A signal that interrupts a blocking
- * connect does not stop the attempt, which goes on in the background: it
- * is waited for, not abandoned (which would leave the server holding a
- * connection that never greets it). */
-static int socket_connect(sync_socket s, const struct sockaddr *addr, socklen_t len)
+/* Returns a steady clock in milliseconds. */
+static int64_t now_ms(void)
 {
 #ifdef _WIN32
-	return connect(s, addr, (int)len) == 0 ? 0 : -1;
+	return (int64_t)GetTickCount64();
 #else
-	struct pollfd pfd;
-	int err = 0;
-	socklen_t err_len = sizeof(err);
-
-	if (connect(s, addr, len) == 0)
-		return 0;
-	if (errno != EINTR)
-		return -1;
-
-	pfd.fd = s;
-	pfd.events = POLLOUT;
-	for (;;) {
-		int n;
-		pfd.revents = 0;
-		n = poll(&pfd, 1, -1);
-		if (n > 0)
-			break;
-		if (n < 0 && errno != EINTR)
-			return -1;
-	}
-	if (getsockopt(s, SOL_SOCKET, SO_ERROR, &err, &err_len) != 0 || err != 0)
-		return -1;
-	return 0;
+	struct timespec ts;
+	clock_gettime(CLOCK_MONOTONIC, &ts);
+	return (int64_t)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
 #endif
 }
 
-/* Returns whether the socket can be read without waiting. A closed
- * connection counts as readable. */
-static int socket_poll(sync_socket s)
+/* Returns whether the last socket call failed only because it would have
+ * had to wait (or was interrupted, which is retried the same way). */
+static int socket_would_wait(void)
 {
 #ifdef _WIN32
-	struct timeval to = { 0, 0 };
-	fd_set fds;
+	int e = WSAGetLastError();
+	return e == WSAEWOULDBLOCK || e == WSAEINPROGRESS || e == WSAEINTR;
+#else
+	return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINPROGRESS ||
+	    errno == EINTR;
+#endif
+}
+
+/* Waits up to timeout_ms (0: not at all) until the socket can be read
+ * (want_write 0) or written (1). A closed or failed connection counts as
+ * ready, so that the next call on the socket reports it. */
+static int socket_wait(sync_socket s, int want_write, int timeout_ms)
+{
+#ifdef _WIN32
+	struct timeval to;
+	fd_set fds, errs;
 	FD_ZERO(&fds);
 	FD_SET(s, &fds);
-	return select(0, &fds, NULL, NULL, &to) > 0;
+	FD_ZERO(&errs);
+	FD_SET(s, &errs);
+	to.tv_sec = timeout_ms / 1000;
+	to.tv_usec = (timeout_ms % 1000) * 1000;
+	return select(0, want_write ? NULL : &fds, want_write ? &fds : NULL, &errs, &to) > 0;
 #else
+	int64_t deadline = now_ms() + timeout_ms;
 	struct pollfd pfd;
 	pfd.fd = s;
-	pfd.events = POLLIN;
-	pfd.revents = 0;
-	return poll(&pfd, 1, 0) > 0;
+	pfd.events = want_write ? POLLOUT : POLLIN;
+	for (;;) {
+		int left = (int)(deadline - now_ms());
+		int n;
+		pfd.revents = 0;
+		n = poll(&pfd, 1, left > 0 ? left : 0);
+		if (n >= 0 || errno != EINTR)
+			return n > 0;
+		if (left <= 0)
+			return 0;
+	}
 #endif
+}
+
+/* Makes the socket non-blocking and lets small messages (a row report)
+ * leave at once instead of waiting for the last one's acknowledgement. */
+static int socket_prepare(sync_socket s)
+{
+	int one = 1;
+#ifdef _WIN32
+	u_long on = 1;
+	if (ioctlsocket(s, FIONBIO, &on) != 0)
+		return -1;
+#else
+	int flags = fcntl(s, F_GETFL, 0);
+	if (flags < 0 || fcntl(s, F_SETFL, flags | O_NONBLOCK) < 0)
+		return -1;
+#endif
+#ifdef SO_NOSIGPIPE
+	setsockopt(s, SOL_SOCKET, SO_NOSIGPIPE, &one, sizeof(one));
+#endif
+	setsockopt(s, IPPROTO_TCP, TCP_NODELAY, (const char *)&one, sizeof(one));
+	return 0;
+}
+
+/* Sends exactly len bytes, waiting at most SEND_WAIT_MS for room when the
+ * peer does not read. Returns 0 when all of them went out. */
+static int xsend(sync_socket s, const void *buf, size_t len)
+{
+	const char *p = buf;
+	int64_t deadline = now_ms() + SEND_WAIT_MS;
+	assert(len <= INT_MAX);
+	while (len > 0) {
+#ifdef _WIN32
+		int n = send(s, p, (int)len, 0);
+#else
+		ssize_t n = send(s, p, len, SEND_FLAGS);
+#endif
+		if (n > 0) {
+			p += n;
+			len -= (size_t)n;
+			continue;
+		}
+		if (n == 0 || !socket_would_wait())
+			return -1;
+		if (now_ms() >= deadline ||
+		    !socket_wait(s, 1, (int)(deadline - now_ms())))
+			return -1;
+	}
+	return 0;
+}
+
+/* Receives whatever has arrived, without waiting, into the input buffer.
+ * Returns the number of bytes received, or -1 when the connection was
+ * closed or failed before any byte came. */
+static long xrecv(sync_socket s, struct sync_link *n)
+{
+	long total = 0;
+	if (n->start > 0) {
+		memmove(n->in, n->in + n->start, n->end - n->start);
+		n->end -= n->start;
+		n->start = 0;
+	}
+	while (n->end < sizeof(n->in)) {
+#ifdef _WIN32
+		int got = recv(s, (char *)n->in + n->end, (int)(sizeof(n->in) - n->end), 0);
+#else
+		ssize_t got = recv(s, n->in + n->end, sizeof(n->in) - n->end, 0);
+		if (got < 0 && errno == EINTR)
+			continue;
+#endif
+		if (got > 0) {
+			n->end += (size_t)got;
+			total += (long)got;
+			continue;
+		}
+		/* a closure or failure right behind data is reported by the
+		 * next call, once the data has been handled */
+		if ((got == 0 || !socket_would_wait()) && total == 0)
+			return -1;
+		break;
+	}
+	if (total > 0)
+		n->heard = now_ms();
+	return total;
 }
 
 /* Starts the socket library once a process; retried until it works. */
@@ -671,54 +729,171 @@ static int socket_startup(void)
 #endif
 }
 
-/* Connects to the editor and greets it. Tries every address the host
- * resolves to, in order, and keeps the first one that answers the greeting.
- * Returns SYNC_INVALID_SOCKET when none does; no socket is left open. */
-static sync_socket server_connect(const char *host, unsigned short port)
-{
-	sync_socket sock = SYNC_INVALID_SOCKET;
-	struct addrinfo hints, *addrs, *a;
-	char service[6];
-
-	if (socket_startup())
-		return SYNC_INVALID_SOCKET;
-
-	memset(&hints, 0, sizeof(hints));
-	hints.ai_family = AF_UNSPEC;
-	hints.ai_socktype = SOCK_STREAM;
-	snprintf(service, sizeof(service), "%u", (unsigned)port);
-	if (getaddrinfo(host, service, &hints, &addrs) != 0)
-		return SYNC_INVALID_SOCKET;
-
-	for (a = addrs; a; a = a->ai_next) {
-		sync_socket s = socket(a->ai_family, SOCK_STREAM, 0);
-		if (s == SYNC_INVALID_SOCKET)
-			continue;
-#ifdef SO_NOSIGPIPE
-		{
-			int one = 1;
-			setsockopt(s, SOL_SOCKET, SO_NOSIGPIPE, &one, sizeof(one));
-		}
-#endif
-		if (socket_connect(s, a->ai_addr, (socklen_t)a->ai_addrlen) == 0 &&
-		    xsend(s, CLIENT_GREET, sizeof(CLIENT_GREET) - 1, SEND_FLAGS) == 0 &&
-		    recv_greeting(s) == 0) {
-			sock = s;
-			break;
-		}
-		closesocket_(s);
-	}
-
-	freeaddrinfo(addrs);
-	return sock;
-}
-
-/* Closes the editor link, if any. */
+/* Closes the editor link, if any, and forgets what it left unhandled. */
 static void close_link(sync_device *d)
 {
 	if (d->link != SYNC_INVALID_SOCKET) {
 		closesocket_(d->link);
 		d->link = SYNC_INVALID_SOCKET;
+	}
+	d->net->start = d->net->end = 0;
+}
+
+/* ------------------------------------------------------------------------
+ * Connection attempts
+ *
+ * An attempt tries the host's addresses in the resolver's order: connect,
+ * send the greeting, receive the editor's. It moves on whenever the frame
+ * asks (sync_tcp_connect), without waiting, and gives up on an address that
+ * stays silent for SILENCE_MS, so a host that drops packets or a server
+ * that never greets holds no frame.
+ * ------------------------------------------------------------------------ */
+
+/* Abandons the attempt under way, if any. */
+static void attempt_end(sync_device *d)
+{
+	struct sync_link *n = d->net;
+	if (d->pending != SYNC_INVALID_SOCKET) {
+		closesocket_(d->pending);
+		d->pending = SYNC_INVALID_SOCKET;
+	}
+	if (n->addrs)
+		freeaddrinfo(n->addrs);
+	free(n->host);
+	n->addrs = n->next = NULL;
+	n->host = NULL;
+	n->state = ATTEMPT_NONE;
+}
+
+/* Sends the greeting on the connected socket of the attempt. */
+static int attempt_greet(sync_device *d)
+{
+	struct sync_link *n = d->net;
+	n->state = ATTEMPT_GREETING;
+	n->heard = now_ms();
+	n->start = n->end = 0;
+	return xsend(d->pending, CLIENT_GREET, sizeof(CLIENT_GREET) - 1);
+}
+
+/* Opens a socket to the next address that takes one; leaves the attempt
+ * without a socket when none is left. */
+static void attempt_next_address(sync_device *d)
+{
+	struct sync_link *n = d->net;
+	if (d->pending != SYNC_INVALID_SOCKET) {
+		closesocket_(d->pending);
+		d->pending = SYNC_INVALID_SOCKET;
+	}
+	while (n->next && d->pending == SYNC_INVALID_SOCKET) {
+		struct addrinfo *a = n->next;
+		sync_socket s = socket(a->ai_family, SOCK_STREAM, 0);
+		n->next = a->ai_next;
+		if (s == SYNC_INVALID_SOCKET)
+			continue;
+		if (socket_prepare(s) != 0) {
+			closesocket_(s);
+			continue;
+		}
+		if (connect(s, a->ai_addr, (socklen_t)a->ai_addrlen) != 0 &&
+		    !socket_would_wait()) {
+			closesocket_(s);
+			continue;
+		}
+		d->pending = s;
+		n->state = ATTEMPT_CONNECTING;
+		n->heard = now_ms();
+	}
+}
+
+/* Resolves host and starts an attempt at its first address. */
+static int attempt_begin(sync_device *d, const char *host, unsigned short port)
+{
+	struct sync_link *n = d->net;
+	struct addrinfo hints;
+	char service[6];
+
+	if (socket_startup())
+		return -1;
+	memset(&hints, 0, sizeof(hints));
+	hints.ai_family = AF_UNSPEC;
+	hints.ai_socktype = SOCK_STREAM;
+	snprintf(service, sizeof(service), "%u", (unsigned)port);
+	if (getaddrinfo(host, service, &hints, &n->addrs) != 0) {
+		n->addrs = NULL;
+		return -1;
+	}
+	n->host = malloc(strlen(host) + 1);
+	if (!n->host) {
+		attempt_end(d);
+		return -1;
+	}
+	strcpy(n->host, host);
+	n->port = port;
+	n->next = n->addrs;
+	attempt_next_address(d);
+	return 0;
+}
+
+/* Checks the editor's greeting as far as it has arrived. Returns 1 when it
+ * is complete, 0 while more is due, -1 when it is wrong or the peer left. */
+static int attempt_check_greeting(sync_device *d)
+{
+	struct sync_link *n = d->net;
+	size_t want = sizeof(SERVER_GREET) - 1;
+	size_t got;
+	if (xrecv(d->pending, n) < 0)
+		return -1;
+	got = n->end < want ? n->end : want;
+	if (memcmp(n->in, SERVER_GREET, got) != 0)
+		return -1;
+	if (got < want)
+		return 0;
+	n->start = want; /* what follows is the editor's first messages */
+	return 1;
+}
+
+/* Moves the attempt on as far as it goes without waiting. Returns 1 once
+ * the editor has greeted (the socket is then d->pending), 0 while the
+ * attempt goes on, -1 when every address has failed. */
+static int attempt_step(sync_device *d)
+{
+	struct sync_link *n = d->net;
+	while (d->pending != SYNC_INVALID_SOCKET) {
+		int result = 0;
+		if (n->state == ATTEMPT_CONNECTING) {
+			int err = 0;
+			socklen_t len = sizeof(err);
+			if (!socket_wait(d->pending, 1, 0)) {
+				result = 0;
+			} else if (getsockopt(d->pending, SOL_SOCKET, SO_ERROR, (char *)&err, &len) != 0 || err != 0) {
+				result = -1;
+			} else if (attempt_greet(d) == 0) {
+				continue;
+			} else {
+				result = -1;
+			}
+		} else {
+			result = attempt_check_greeting(d);
+			if (result > 0)
+				return 1;
+		}
+		if (result == 0 && now_ms() - n->heard < SILENCE_MS)
+			return 0;
+		attempt_next_address(d);
+	}
+	return -1;
+}
+
+/* Runs the attempt for up to wait_ms. Returns as attempt_step. */
+static int attempt_run(sync_device *d, int wait_ms)
+{
+	int64_t deadline = now_ms() + wait_ms;
+	for (;;) {
+		int result = attempt_step(d);
+		int left = (int)(deadline - now_ms());
+		if (result != 0 || left <= 0)
+			return result;
+		socket_wait(d->pending, d->net->state == ATTEMPT_CONNECTING, left);
 	}
 }
 
@@ -742,7 +917,7 @@ static int fetch_track_data(sync_device *d, sync_track *t)
 	msg[0] = GET_TRACK;
 	put_be32(msg + 1, (uint32_t)len);
 	memcpy(msg + 5, t->name, len);
-	ret = xsend(d->link, msg, 5 + len, SEND_FLAGS);
+	ret = xsend(d->link, msg, 5 + len);
 	free(msg);
 	if (ret) {
 		close_link(d);
@@ -751,18 +926,33 @@ static int fetch_track_data(sync_device *d, sync_track *t)
 	return 0;
 }
 
-/* Receives and applies a SET_KEY. Fails on a bad track index or key type.
- * The fields (track index, row, value, type) are taken in one go. */
-static int handle_set_key_cmd(sync_socket s, sync_device *d)
+/* Returns the length of the message that starts with the command code, the
+ * code included, or 0 for a code that is not the editor's. */
+static size_t message_size(unsigned char cmd)
 {
-	unsigned char msg[13];
+	switch (cmd) {
+	case SET_KEY:
+		return 14;
+	case DELETE_KEY:
+		return 9;
+	case SET_ROW:
+		return 5;
+	case PAUSE:
+		return 2;
+	case SAVE_TRACKS:
+		return 1;
+	default:
+		return 0;
+	}
+}
+
+/* Applies the fields of a SET_KEY (track index, row, value, type). Fails on
+ * a bad track index or key type. */
+static int handle_set_key_cmd(sync_device *d, const unsigned char *msg)
+{
 	struct track_key key;
-	uint32_t idx;
+	uint32_t idx = get_be32(msg);
 
-	if (xrecv(s, msg, sizeof(msg), 0))
-		return -1;
-
-	idx = get_be32(msg);
 	if (msg[12] >= KEY_TYPE_COUNT || idx >= (uint32_t)d->track_count)
 		return -1;
 
@@ -772,18 +962,13 @@ static int handle_set_key_cmd(sync_socket s, sync_device *d)
 	return sync_set_key(d->tracks[idx], key);
 }
 
-/* Receives and applies a DELETE_KEY. Fails on a bad track index; a row that
+/* Applies the fields of a DELETE_KEY. Fails on a bad track index; a row that
  * holds no key is left alone and the link stays up. */
-static int handle_del_key_cmd(sync_socket s, sync_device *d)
+static int handle_del_key_cmd(sync_device *d, const unsigned char *msg)
 {
-	unsigned char msg[8];
-	uint32_t idx;
+	uint32_t idx = get_be32(msg);
 	int32_t r;
 
-	if (xrecv(s, msg, sizeof(msg), 0))
-		return -1;
-
-	idx = get_be32(msg);
 	if (idx >= (uint32_t)d->track_count)
 		return -1;
 
@@ -791,6 +976,66 @@ static int handle_del_key_cmd(sync_socket s, sync_device *d)
 	if (sync_find_key(d->tracks[idx], r) < 0)
 		return 0;
 	return sync_del_key(d->tracks[idx], r);
+}
+
+/* Carries out one complete message (code byte first). */
+static int handle_command(sync_device *d, const unsigned char *msg,
+    const sync_cb *cb, void *cb_param)
+{
+	switch (msg[0]) {
+	case SET_KEY:
+		return handle_set_key_cmd(d, msg + 1);
+	case DELETE_KEY:
+		return handle_del_key_cmd(d, msg + 1);
+	case SET_ROW:
+		if (cb && cb->set_row)
+			cb->set_row(cb_param, to_int32(get_be32(msg + 1)));
+		return 0;
+	case PAUSE:
+		if (cb && cb->pause)
+			cb->pause(cb_param, msg[1]);
+		return 0;
+	default:
+		assert(msg[0] == SAVE_TRACKS);
+		sync_save_tracks(d);
+		return 0;
+	}
+}
+
+/* Applies the messages that have arrived, in order, until none is left or
+ * the time budget is spent. Returns 0, or -1 on a link error. */
+static int pump_commands(sync_device *d, const sync_cb *cb, void *cb_param)
+{
+	struct sync_link *n = d->net;
+	int64_t deadline = now_ms() + (int64_t)d->update_budget_ms;
+	for (;;) {
+		size_t have = n->end - n->start;
+		size_t size = have ? message_size(n->in[n->start]) : 1;
+		if (size == 0) {
+			fprintf(stderr, "unknown cmd: %02x\n", n->in[n->start]);
+			return -1;
+		}
+		if (have >= size) {
+			const unsigned char *msg = n->in + n->start;
+			n->start += size;
+			if (handle_command(d, msg, cb, cb_param))
+				return -1;
+			if (d->update_budget_ms && now_ms() >= deadline)
+				return 0;
+			continue;
+		}
+		{
+			long got = xrecv(d->link, n);
+			if (got < 0)
+				return -1;
+			if (got == 0)
+				break;
+		}
+	}
+	/* a message cut short by a peer that went quiet */
+	if (n->end > n->start && now_ms() - n->heard >= SILENCE_MS)
+		return -1;
+	return 0;
 }
 
 /* ------------------------------------------------------------------------
@@ -828,6 +1073,8 @@ static int create_track(sync_device *d, const char *name)
 	memcpy(t->name, name, len + 1);
 	t->keys = NULL;
 	t->key_count = 0;
+	t->key_front = 0;
+	t->key_room = 0;
 
 	tracks = realloc(d->tracks, sizeof(*tracks) * ((size_t)d->track_count + 1));
 	if (!tracks) {
@@ -867,11 +1114,17 @@ sync_device *sync_create_device(const char *base)
 	d = malloc(sizeof(*d));
 	if (!d)
 		return NULL;
+	d->net = calloc(1, sizeof(*d->net));
+	if (!d->net) {
+		free(d);
+		return NULL;
+	}
 
 	encoded = path_encode(base);
 	len = strlen(encoded);
 	d->base = malloc(len + 1);
 	if (!d->base) {
+		free(d->net);
 		free(d);
 		return NULL;
 	}
@@ -882,6 +1135,8 @@ sync_device *sync_create_device(const char *base)
 	d->track_count = 0;
 	d->last_row = -1;
 	d->link = SYNC_INVALID_SOCKET;
+	d->pending = SYNC_INVALID_SOCKET;
+	d->update_budget_ms = UPDATE_BUDGET_MS;
 	d->io.open = sync_fopen;
 	d->io.read = fread;
 	d->io.close = fclose;
@@ -895,14 +1150,16 @@ void sync_destroy_device(sync_device *d)
 		return;
 
 	close_link(d);
+	attempt_end(d);
 	for (i = 0; i < d->track_count; i++) {
 		free(d->tracks[i]->name);
-		free(d->tracks[i]->keys);
+		sync_clear_keys(d->tracks[i]);
 		free(d->tracks[i]);
 	}
 	free(d->tracks);
 	free(d->base);
 	free(d->folder);
+	free(d->net);
 	free(d);
 }
 
@@ -980,21 +1237,34 @@ const char *sync_track_name_fault(const char *base, const char *name)
 
 int sync_tcp_connect(sync_device *d, const char *host, unsigned short port)
 {
-	int i;
+	struct sync_link *n;
+	int result, i;
 	if (!d || !host)
 		return -1;
 
-	close_link(d);
-	d->link = server_connect(host, port);
-	if (d->link == SYNC_INVALID_SOCKET)
+	n = d->net;
+	if (n->state != ATTEMPT_NONE && n->port == port && strcmp(n->host, host) == 0) {
+		result = attempt_run(d, 0);
+	} else {
+		close_link(d);
+		attempt_end(d);
+		if (attempt_begin(d, host, port))
+			return -1;
+		result = attempt_run(d, CONNECT_WAIT_MS);
+	}
+	if (result == 0)
+		return -1; /* still under way: the next call carries it on */
+	if (result < 0) {
+		attempt_end(d);
 		return -1;
+	}
+	d->link = d->pending;
+	d->pending = SYNC_INVALID_SOCKET;
+	attempt_end(d);
 
 	/* the editor is the source of the keys from now on */
-	for (i = 0; i < d->track_count; i++) {
-		free(d->tracks[i]->keys);
-		d->tracks[i]->keys = NULL;
-		d->tracks[i]->key_count = 0;
-	}
+	for (i = 0; i < d->track_count; i++)
+		sync_clear_keys(d->tracks[i]);
 
 	for (i = 0; i < d->track_count; i++)
 		if (fetch_track_data(d, d->tracks[i]))
@@ -1012,43 +1282,9 @@ int sync_update(sync_device *d, int row, const sync_cb *cb, void *cb_param)
 	if (!d || d->link == SYNC_INVALID_SOCKET)
 		return -1;
 
-	/* apply every pending command, in arrival order */
-	while (socket_poll(d->link)) {
-		unsigned char cmd = 0, flag;
-		unsigned char buf[4];
-
-		if (xrecv(d->link, &cmd, 1, 0))
-			goto link_error;
-
-		switch (cmd) {
-		case SET_KEY:
-			if (handle_set_key_cmd(d->link, d))
-				goto link_error;
-			break;
-		case DELETE_KEY:
-			if (handle_del_key_cmd(d->link, d))
-				goto link_error;
-			break;
-		case SET_ROW:
-			if (xrecv(d->link, buf, 4, 0))
-				goto link_error;
-			if (cb && cb->set_row)
-				cb->set_row(cb_param, to_int32(get_be32(buf)));
-			break;
-		case PAUSE:
-			if (xrecv(d->link, &flag, 1, 0))
-				goto link_error;
-			if (cb && cb->pause)
-				cb->pause(cb_param, flag);
-			break;
-		case SAVE_TRACKS:
-			sync_save_tracks(d);
-			break;
-		default:
-			fprintf(stderr, "unknown cmd: %02x\n", cmd);
-			goto link_error;
-		}
-	}
+	/* apply the pending commands, in arrival order */
+	if (pump_commands(d, cb, cb_param))
+		goto link_error;
 
 	/* then tell the editor where the music is, once per new row */
 	if (cb && cb->is_playing && cb->is_playing(cb_param)) {
@@ -1056,7 +1292,7 @@ int sync_update(sync_device *d, int row, const sync_cb *cb, void *cb_param)
 			unsigned char msg[5];
 			msg[0] = SET_ROW;
 			put_be32(msg + 1, (uint32_t)row);
-			if (xsend(d->link, msg, sizeof(msg), SEND_FLAGS))
+			if (xsend(d->link, msg, sizeof(msg)))
 				goto link_error;
 			d->last_row = row;
 		}

@@ -10,7 +10,10 @@
  *     sync_device *dev = sync_create_device("sync");
  *
  *     // Editing: link to the editor first (optional). The editor is a TCP
- *     // server; while the link is up, tracks come from the editor.
+ *     // server; while the link is up, tracks come from the editor. Linking
+ *     // never blocks for long: while it returns -1, call it again once a
+ *     // frame (as when sync_update returns -1), which also carries on an
+ *     // attempt still under way.
  *     sync_tcp_connect(dev, "localhost", 1338);
  *
  *     // Ask for every track once. Without a link the track is loaded from
@@ -63,11 +66,18 @@ struct track_key {
 
 /* A named track. keys holds exactly key_count entries, sorted by row in
  * strictly ascending order, at most one key a row; keys is null when the
- * track has no keys. Both the name and the keys belong to the track. */
+ * track has no keys. Both the name and the keys belong to the track: release
+ * the keys with sync_clear_keys, never with free. A zero-initialised track
+ * is a valid track without keys. */
 typedef struct sync_track {
 	char *name;
 	struct track_key *keys;
 	int key_count;
+	/* Private to the library: keys sits key_front entries into a block of
+	 * key_room entries, so that keys are added at either end in constant
+	 * (amortised) time. */
+	int key_front;
+	int key_room;
 } sync_track;
 
 /* Returns the index of the key on row, or, when there is none, the bitwise
@@ -77,12 +87,17 @@ typedef struct sync_track {
 int sync_find_key(const sync_track *track, int row);
 
 /* Inserts key, or overwrites value and type of the key already on key.row.
- * Returns -1, leaving the track unchanged, when memory runs out. */
+ * Keys arriving in ascending or descending row order take constant
+ * amortised time each. Returns -1, leaving the track unchanged, when memory
+ * runs out. */
 int sync_set_key(sync_track *track, struct track_key key);
 
 /* Removes the key on row. Returns -1, leaving the track unchanged, when no
  * key sits on row or memory runs out. */
 int sync_del_key(sync_track *track, int row);
+
+/* Removes every key and releases their memory. */
+void sync_clear_keys(sync_track *track);
 
 /* Returns the value of the track at a fractional row: 0.0 for a track with
  * no keys; the first key's value before it and the last key's value from it
@@ -121,6 +136,10 @@ typedef struct sync_device {
 	int last_row;        /* row last reported to the editor, -1 at first */
 	sync_socket link;    /* SYNC_INVALID_SOCKET while there is no link */
 	struct sync_io_cb io;
+	sync_socket pending; /* a connection attempt under way, else SYNC_INVALID_SOCKET */
+	unsigned update_budget_ms; /* most time sync_update spends on commands
+	                            * (10 at creation; 0: no limit) */
+	struct sync_link *net; /* the link's buffers and timers: private */
 } sync_device;
 
 /* Creates a device whose track files are named base + "_" + encoded track
@@ -206,23 +225,31 @@ typedef struct sync_cb {
 	int (*is_playing)(void *user_data);        /* non-zero while playing */
 } sync_cb;
 
-/* Connects to the editor at host:port (closing any link first), discards
- * every track's keys and asks the editor for every track. Returns 0 when the
- * link is up. On failure there is no link and the tracks keep their keys
- * (unless the link failed while asking for tracks). Blocks for as long as
- * connecting takes. */
+/* Connects to the editor at host:port: closes any link, discards every
+ * track's keys once the editor has greeted, and asks the editor for every
+ * track. Returns 0 when the link is up. Never blocks for long: the call that
+ * starts an attempt waits for it at most about 20 ms; when the attempt is
+ * not through by then, -1 is returned with the attempt under way (pending),
+ * and the next call for the same host and port carries it on without
+ * waiting. An address that stays silent for about 2 s (no answer to the
+ * connection, no greeting) is given up. On failure there is no link and the
+ * tracks keep their keys (unless the link failed while asking for tracks).
+ * Host names are resolved by the system, which may wait. */
 int sync_tcp_connect(sync_device *device, const char *host, unsigned short port);
 
 /* The same as sync_tcp_connect. */
 int sync_connect(sync_device *device, const char *host, unsigned short port);
 
-/* Pumps the link once a frame: applies every command the editor has sent
+/* Pumps the link once a frame: applies the commands the editor has sent
  * (key edits, seeks, pauses, saves) in arrival order, then, when is_playing
  * says so and row differs from the row last reported, reports row to the
- * editor. callbacks may be null. Never waits when nothing is pending.
+ * editor. callbacks may be null. Never waits for the editor: a message
+ * whose bytes have not all arrived is kept for a later call, and after
+ * update_budget_ms of commands the rest waits for the next call.
  * Returns 0 while the link is up, -1 when there was no link or it was
- * dropped (by the editor, a broken message or an unknown command; tracks
- * keep their keys). Reconnecting is the caller's business. */
+ * dropped (by the editor, a broken message, an unknown command, or about
+ * 2 s of silence in the middle of a message; tracks keep their keys).
+ * Reconnecting is the caller's business. */
 int sync_update(sync_device *device, int row, const sync_cb *callbacks, void *user_data);
 
 #ifdef __cplusplus

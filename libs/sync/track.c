@@ -57,6 +57,58 @@ static double key_ramp(const struct track_key k[2], double row)
 	return key_mix(k, t);
 }
 
+/* Moves the keys into a new block twice the size, with the free entries
+ * split evenly before and after them and an unused entry at idx. Returns -1,
+ * leaving the track unchanged, when memory runs out. */
+static int grow_keys(sync_track *t, int idx)
+{
+	size_t count = (size_t)t->key_count;
+	size_t room = 2 * (count + 1) < 8 ? 8 : 2 * (count + 1);
+	size_t front = (room - count - 1) / 2;
+	struct track_key *block;
+
+	if (count + 1 > INT_MAX / 2)
+		return -1;
+	block = malloc(sizeof(*block) * room);
+	if (!block)
+		return -1;
+	if (t->keys) {
+		memcpy(block + front, t->keys, sizeof(*block) * (size_t)idx);
+		memcpy(block + front + idx + 1, t->keys + idx,
+		    sizeof(*block) * (count - (size_t)idx));
+		free(t->keys - t->key_front);
+	}
+	t->keys = block + front;
+	t->key_front = (int)front;
+	t->key_room = (int)room;
+	t->key_count++;
+	return 0;
+}
+
+/* Makes an unused entry at idx for a new key. The keys sit inside a larger
+ * block with free entries on both sides: the shorter side moves by one, so
+ * that keys arriving in ascending or descending row order are added in
+ * constant time; only a full side makes the block grow (doubling). */
+static int open_gap(sync_track *t, int idx)
+{
+	int room = t->key_room < t->key_front + t->key_count ? t->key_front + t->key_count : t->key_room;
+	int back = room - t->key_front - t->key_count;
+
+	assert(idx >= 0 && idx <= t->key_count);
+	if (idx < t->key_count / 2 + 1 && t->key_front > 0) {
+		t->keys--;
+		t->key_front--;
+		memmove(t->keys, t->keys + 1, sizeof(*t->keys) * (size_t)idx);
+	} else if (idx >= t->key_count / 2 && back > 0) {
+		memmove(t->keys + idx + 1, t->keys + idx,
+		    sizeof(*t->keys) * (size_t)(t->key_count - idx));
+	} else {
+		return grow_keys(t, idx);
+	}
+	t->key_count++;
+	return 0;
+}
+
 /* ------------------------------------------------------------------------
  * Public functions
  * ------------------------------------------------------------------------ */
@@ -95,16 +147,9 @@ int sync_set_key(sync_track *t, struct track_key k)
 
 	idx = sync_find_key(t, k.row);
 	if (idx < 0) {
-		/* a new row: grow by one entry and open a gap at idx */
-		struct track_key *keys;
 		idx = ~idx;
-		keys = realloc(t->keys, sizeof(*keys) * ((size_t)t->key_count + 1));
-		if (!keys)
+		if (open_gap(t, idx))
 			return -1;
-		t->keys = keys;
-		t->key_count++;
-		memmove(t->keys + idx + 1, t->keys + idx,
-		    sizeof(*keys) * (size_t)(t->key_count - idx - 1));
 	}
 	t->keys[idx] = k;
 	return 0;
@@ -112,7 +157,6 @@ int sync_set_key(sync_track *t, struct track_key k)
 
 int sync_del_key(sync_track *t, int row)
 {
-	struct track_key *keys = NULL;
 	int idx;
 	if (!t)
 		return -1;
@@ -121,20 +165,33 @@ int sync_del_key(sync_track *t, int row)
 	if (idx < 0)
 		return -1; /* no key on that row: nothing to delete */
 
-	/* Build the shrunk array beside the old one, so that running out of
-	 * memory leaves the track exactly as it was. */
-	if (t->key_count > 1) {
-		keys = malloc(sizeof(*keys) * (size_t)(t->key_count - 1));
-		if (!keys)
-			return -1;
-		memcpy(keys, t->keys, sizeof(*keys) * (size_t)idx);
-		memcpy(keys + idx, t->keys + idx + 1,
-		    sizeof(*keys) * (size_t)(t->key_count - idx - 1));
+	if (t->key_count == 1) {
+		sync_clear_keys(t);
+		return 0;
 	}
-	free(t->keys);
-	t->keys = keys;
+	/* close the gap from the shorter side; the block keeps its size */
+	if (idx < t->key_count / 2) {
+		memmove(t->keys + 1, t->keys, sizeof(*t->keys) * (size_t)idx);
+		t->keys++;
+		t->key_front++;
+	} else {
+		memmove(t->keys + idx, t->keys + idx + 1,
+		    sizeof(*t->keys) * (size_t)(t->key_count - idx - 1));
+	}
 	t->key_count--;
 	return 0;
+}
+
+void sync_clear_keys(sync_track *t)
+{
+	if (!t)
+		return;
+	if (t->keys)
+		free(t->keys - t->key_front);
+	t->keys = NULL;
+	t->key_count = 0;
+	t->key_front = 0;
+	t->key_room = 0;
 }
 
 double sync_get_val(const sync_track *t, double row)

@@ -101,8 +101,8 @@ build() {
         sed -i '/^lame_init_old$/d' "$source/include/libmp3lame.sym"
         autotools_build "$source" --disable-frontend --disable-gtktest ;;
     # libmpg123 exports only its functions for 64-bit offsets here (the _64
-    # names); its header picks them when asked.
-    libsndfile) cmake_build "$source" -DCMAKE_C_FLAGS="-DMPG123_LARGESUFFIX=_64" -DBUILD_PROGRAMS=OFF -DBUILD_EXAMPLES=OFF \
+    # names), which its header picks for programs built with 64-bit off_t.
+    libsndfile) cmake_build "$source" -DCMAKE_C_FLAGS="-D_FILE_OFFSET_BITS=64" -DBUILD_PROGRAMS=OFF -DBUILD_EXAMPLES=OFF \
         -DBUILD_REGTEST=OFF -DENABLE_EXTERNAL_LIBS=ON -DENABLE_MPEG=ON \
         -DINSTALL_PKGCONFIG_MODULE=ON -DINSTALL_MANPAGES=OFF ;;
     libsdl2) cmake_build "$source" -DSDL_SHARED=ON -DSDL_STATIC=OFF -DSDL_TEST=OFF ;;

@@ -141,6 +141,15 @@ bool writeTone(const TempDir& dir, const std::string& relative, double seconds) 
     return true;
 }
 
+std::string withoutMusicNotice(const std::string& standardError) {
+    const std::string start = "no music: ";
+    const std::string end = "; the demo runs until Escape is pressed\n";
+    const size_t at = standardError.find(start);
+    const size_t stop = at == std::string::npos ? at : standardError.find(end, at);
+    if (stop == std::string::npos) return standardError;
+    return standardError.substr(0, at) + standardError.substr(stop + end.size());
+}
+
 const char* const NO_EDITOR_HOST = "127.0.0.3";
 const char* const EDITOR_HOST = "127.0.0.1";
 

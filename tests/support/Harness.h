@@ -55,6 +55,10 @@ std::string solidFragmentShader(float r, float g, float b);
 // ending in ".mp3"), 44100 Hz stereo. False when a tool failed.
 bool writeTone(const TempDir& dir, const std::string& relative, double seconds);
 
+// The player's error stream without the line a release-mode demo writes
+// when it has no playable tune ("no music: ...").
+std::string withoutMusicNotice(const std::string& standardError);
+
 // A loopback address on which no test editor listens (they bind 127.0.0.1):
 // a player in editing mode aimed at it finds no editor, so such tests may run
 // in parallel with the tests that hold the editor port.
