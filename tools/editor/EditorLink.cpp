@@ -2,10 +2,6 @@
 
 #include "sockets.h"
 
-#ifndef _WIN32
-#include <netinet/tcp.h>
-#endif
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
