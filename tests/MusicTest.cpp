@@ -3,6 +3,7 @@
 // writes every sample the player hands it to a file that the tests read back.
 
 #include "Music.h"
+#include "Platform.h"
 #include "TestFiles.h"
 
 #include <gtest/gtest.h>
@@ -59,7 +60,7 @@ void writeWav(const fs::path& path, int rate, int channels, const std::vector<sh
     info.samplerate = rate;
     info.channels = channels;
     info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    SNDFILE* file = Tolvane::Platform::openSoundFile(path.u8string(), SFM_WRITE, &info);
     ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
     sf_write_short(file, samples.data(), static_cast<sf_count_t>(samples.size()));
     sf_close(file);
@@ -97,7 +98,7 @@ void writeIndexTune(const fs::path& path, double seconds) {
 // Decodes a whole file the straightforward way, front to back.
 std::vector<float> decodeAll(const fs::path& path, SF_INFO& info) {
     info = SF_INFO{};
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    SNDFILE* file = Tolvane::Platform::openSoundFile(path.u8string(), SFM_READ, &info);
     std::vector<float> samples;
     if (!file) return samples;
     std::vector<float> chunk(4096 * info.channels);

@@ -105,10 +105,19 @@ build() {
     libsndfile) cmake_build "$source" -DCMAKE_C_FLAGS="-D_FILE_OFFSET_BITS=64" -DBUILD_PROGRAMS=OFF -DBUILD_EXAMPLES=OFF \
         -DBUILD_REGTEST=OFF -DENABLE_EXTERNAL_LIBS=ON -DENABLE_MPEG=ON \
         -DINSTALL_PKGCONFIG_MODULE=ON -DINSTALL_MANPAGES=OFF ;;
-    libsdl2) cmake_build "$source" -DSDL_SHARED=ON -DSDL_STATIC=OFF -DSDL_TEST=OFF ;;
-    glfw3) cmake_build "$source" -DGLFW_BUILD_EXAMPLES=OFF -DGLFW_BUILD_TESTS=OFF \
-        -DGLFW_BUILD_DOCS=OFF ;;
-    glew) cmake_build "$source/build/cmake" -DBUILD_UTILS=OFF ;;
+    libsdl2)
+        cmake_build "$source" -DSDL_SHARED=ON -DSDL_STATIC=OFF -DSDL_TEST=OFF
+        # Every program keeps its own main and stays a console program.
+        sed -i 's/ -Dmain=SDL_main//; s/ -lSDL2main//; s/ -mwindows//' "$prefix/lib/pkgconfig/sdl2.pc" ;;
+    glfw3)
+        cmake_build "$source" -DGLFW_BUILD_EXAMPLES=OFF -DGLFW_BUILD_TESTS=OFF -DGLFW_BUILD_DOCS=OFF
+        # The DLL's import library is glfw3dll; the package file names glfw3.
+        sed -i 's/-lglfw3\b/-lglfw3dll/' "$prefix/lib/pkgconfig/glfw3.pc" ;;
+    glew)
+        cmake_build "$source/build/cmake" -DBUILD_UTILS=OFF
+        # Its package file asks for GLU's, which Windows has no file for
+        # (opengl32 and glu32 are the system's).
+        sed -i 's/^Requires:.*glu.*$/Requires:/' "$prefix/lib/pkgconfig/glew.pc" ;;
     imgui)
         # No build of its own for Windows: the core and the GLFW and OpenGL 3
         # back ends the editor draws with, as a static library, with the
@@ -138,11 +147,11 @@ PC
     libjsoncpp) cmake_build "$source" -DJSONCPP_WITH_TESTS=OFF -DJSONCPP_WITH_POST_BUILD_UNITTEST=OFF \
         -DJSONCPP_WITH_CMAKE_PACKAGE=ON -DBUILD_STATIC_LIBS=OFF -DBUILD_OBJECT_LIBS=OFF ;;
     lodepng)
-        # Upstream ships no build system for the library itself: one file.
-        mkdir -p "$prefix/bin" "$prefix/lib" "$prefix/include"
-        cp "$source/lodepng.cpp" "$source/_lodepng.cpp"
-        $host-g++-posix -O2 -shared -static-libgcc -static-libstdc++ -o "$prefix/bin/liblodepng.dll" \
-            -Wl,--out-implib,"$prefix/lib/liblodepng.dll.a" "$source/_lodepng.cpp"
+        # Upstream ships no build system for the library itself: one file,
+        # built as a static library.
+        mkdir -p "$prefix/lib" "$prefix/include"
+        $host-g++-posix -O2 -c "$source/lodepng.cpp" -o "$source/lodepng.o"
+        $host-ar rcs "$prefix/lib/liblodepng.a" "$source/lodepng.o"
         cp "$source/lodepng.h" "$prefix/include/" ;;
     googletest) cmake_build "$source" -DBUILD_SHARED_LIBS=OFF -DBUILD_GMOCK=OFF -Dgtest_disable_pthreads=OFF ;;
     *) echo "build-deps.sh: no recipe for $package" >&2; return 1 ;;
