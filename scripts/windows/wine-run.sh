@@ -12,8 +12,10 @@ export WINEPREFIX=${WINEPREFIX:-$(dirname "$(dirname "$prefix")")/wineprefix}
 export WINEDEBUG=${WINEDEBUG:--all}
 # No .NET or browser engine: Wine would offer to download them at first start.
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+# The libraries' DLLs, and the compiler's own (winpthread).
 bin=$prefix/bin
-export WINEPATH="Z:${bin//\//\\}"
+runtime=/usr/x86_64-w64-mingw32/lib
+export WINEPATH="Z:${bin//\//\\};Z:${runtime//\//\\}"
 wine=/usr/lib/wine/wine64
 [ -x "$wine" ] || wine=$(command -v wine64 || command -v wine)
 exec "$wine" "$@"
