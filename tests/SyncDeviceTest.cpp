@@ -317,6 +317,7 @@ TEST_F(SyncDevice, FailedSaveLeavesTheOldFileIntact)
     EXPECT_TRUE(fs::is_directory("sync_fade.trac~"));
 }
 
+#ifndef _WIN32 // symbolic links and permission bits
 TEST_F(SyncDevice, SavingWritesThroughLinksKeepsModesAndClearsLeftovers)
 {
     // A track file that links to a file kept elsewhere, readable by its
@@ -346,6 +347,7 @@ TEST_F(SyncDevice, SavingWritesThroughLinksKeepsModesAndClearsLeftovers)
         EXPECT_NE(entry.back(), '~') << "a temporary file is left: " << entry;
     EXPECT_EQ(scratch.entries().size(), 5u);
 }
+#endif
 
 TEST_F(SyncDevice, NamesThatWouldWriteOutsideOrLoseTheirEndingAreRefused)
 {

@@ -81,7 +81,11 @@ build() {
         done
         $host-ar rcs "$prefix/lib/libz.a" "$source"/_build/*.o
         cp "$source/zlib.h" "$source/zconf.h" "$prefix/include/" ;;
-    libogg) cmake_build "$source" -DINSTALL_DOCS=OFF ;;
+    libogg)
+        cmake_build "$source" -DINSTALL_DOCS=OFF
+        # Its import library names the DLL ogg.dll (after its module
+        # definition file), while the DLL is built as libogg.dll.
+        cp "$prefix/bin/libogg.dll" "$prefix/bin/ogg.dll" ;;
     libvorbis)
         # Its module-definition files have a LIBRARY line without a name, which
         # the GNU linker refuses; it exports every symbol without them anyway.

@@ -93,7 +93,7 @@ public:
     std::vector<std::string> entries() const {
         std::vector<std::string> names;
         for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
-            names.push_back(std::filesystem::relative(entry.path(), root).string());
+            names.push_back(std::filesystem::relative(entry.path(), root).generic_string());
         }
         std::sort(names.begin(), names.end());
         return names;
