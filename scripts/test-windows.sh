@@ -26,6 +26,10 @@ echo "== Wine ready: $(( $(date +%s) - started )) s"
 echo "== Windows unit tests under Wine"
 (cd "$root/build-windows" && ctest --output-on-failure -j"$jobs")
 
+# The Wine server the tests started without a display must be gone before
+# the programs that open windows start theirs.
+WINEPREFIX=$(dirname "$(dirname "$prefix")")/wineprefix /usr/lib/wine/wineserver -w
+
 echo "== Windows programs end to end under Wine"
 if [ ! -x "$linux/tools/test_editor" ] || [ ! -x "$linux/tools/tolvane-capture" ]; then
     cmake -S "$root" -B "$linux" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
