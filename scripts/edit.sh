@@ -7,12 +7,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
-# shellcheck source=lib/display.sh
-source "$root/scripts/lib/display.sh"
+# shellcheck source=lib/demo.sh
+source "$root/scripts/lib/demo.sh"
 
-"$root/scripts/install-deps.sh"
-cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$root/build" -j"$(nproc)" --target tolvane tolvane-editor
+build_targets tolvane tolvane-editor
 
 player="$root/build/src/tolvane"
 editor="$root/build/tools/tolvane-editor"

@@ -1,5 +1,12 @@
-# Shared by the scripts that run the player on a machine without a display.
-# Source it; it defines functions only.
+# Shared by the scripts that build and run the bundled demo. Source it after
+# setting $root to the repository; it defines functions only.
+
+# Installs what the project needs and builds the given targets in build/.
+build_targets() {
+    "$root/scripts/install-deps.sh"
+    cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake --build "$root/build" -j"$(nproc)" --target "$@"
+}
 
 # Starts Xvfb on a free display with one screen of the given size (e.g.
 # 800x600x24), exports DISPLAY for it and leaves its process id in $xvfb.
