@@ -14,6 +14,7 @@
 
 #include "Capture.h"
 #include "Configuration.h"
+#include "FrameSink.h"
 #include "OffscreenRenderer.h"
 #include "PngSequence.h"
 #include "TuneReader.h"
@@ -84,6 +85,16 @@ void reportFrames(benchmark::State& state, int64_t frames) {
     state.counters["frames/s"] = benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
 }
 
+// Captures the benchmark's frames of the demo into sink and finishes it;
+// false, with the run skipped and the sink's error given, when either fails.
+bool captureInto(benchmark::State& state, FrameSink& sink) {
+    if (!Capture::drawFrames(demo().renderer, sink, FROM, FRAMES, FPS, 1, nullptr) || !sink.finish()) {
+        state.SkipWithError(sink.error().c_str());
+        return false;
+    }
+    return true;
+}
+
 void DrawAndReadBack(benchmark::State& state) {
     if (!ready(state)) {
         return;
@@ -129,8 +140,7 @@ void CaptureToPngs(benchmark::State& state) {
     for (auto _ : state) {
         PngSequence sink(demo().scratch.string(), WIDTH, HEIGHT,
                          std::max(1u, std::thread::hardware_concurrency()));
-        if (!Capture::drawFrames(demo().renderer, sink, FROM, FRAMES, FPS, 1, nullptr) || !sink.finish()) {
-            state.SkipWithError(sink.error().c_str());
+        if (!captureInto(state, sink)) {
             return;
         }
         frames += FRAMES;
@@ -164,8 +174,7 @@ void CaptureToVideo(benchmark::State& state) {
             state.SkipWithError(error.c_str());
             return;
         }
-        if (!Capture::drawFrames(demo().renderer, encoder, FROM, FRAMES, FPS, 1, nullptr) || !encoder.finish()) {
-            state.SkipWithError(encoder.error().c_str());
+        if (!captureInto(state, encoder)) {
             return;
         }
         frames += FRAMES;

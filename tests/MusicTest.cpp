@@ -222,6 +222,14 @@ protected:
         return waitFor([&] { return fromFirstSound(heardSoFar()).size() > count; }, PATIENCE, 0.01);
     }
 
+    // Opens an index tune of the given length, played through the disk
+    // device.
+    bool openIndexTune(double seconds) {
+        useDiskDevice();
+        writeIndexTune(dir / "index.wav", seconds);
+        return music.initialize(RATE, (dir / "index.wav").string());
+    }
+
     // Encodes a WAV to MP3 with the command-line encoder.
     fs::path encodeMp3(const fs::path& wav) {
         const fs::path mp3 = fs::path(wav).replace_extension(".mp3");
@@ -247,9 +255,7 @@ protected:
 } // namespace
 
 TEST_F(MusicTest, SeekLandsOnExactSample) {
-    useDiskDevice();
-    writeIndexTune(dir / "index.wav", 2.0);
-    ASSERT_TRUE(music.initialize(RATE, (dir / "index.wav").string()));
+    ASSERT_TRUE(openIndexTune(2.0));
 
     // Before playing: the first frame heard is the one sought.
     music.seek(0.5);
@@ -324,9 +330,7 @@ TEST_F(MusicTest, SeekAtAnotherDeviceRateGivesTheFramesOfPlayingThrough) {
 }
 
 TEST_F(MusicTest, PauseFreezesAndPlayResumesFromTheSameSample) {
-    useDiskDevice();
-    writeIndexTune(dir / "index.wav", 2.0);
-    ASSERT_TRUE(music.initialize(RATE, (dir / "index.wav").string()));
+    ASSERT_TRUE(openIndexTune(2.0));
     music.play();
     ASSERT_TRUE(waitFor([&] { return music.position() > 0.1; }, PATIENCE));
     music.pause();
@@ -390,9 +394,7 @@ TEST_F(MusicTest, PositionFollowsRealTimeAndStandsStillWhilePaused) {
 }
 
 TEST_F(MusicTest, PositionMovesSmoothlyOnAPlayingDevice) {
-    useDiskDevice();
-    writeIndexTune(dir / "index.wav", 3.0);
-    ASSERT_TRUE(music.initialize(RATE, (dir / "index.wav").string()));
+    ASSERT_TRUE(openIndexTune(3.0));
     music.play();
     ASSERT_TRUE(waitFor([&] { return music.position() > 0.0; }, PATIENCE));
     const auto start = Clock::now();
@@ -463,9 +465,7 @@ TEST_F(MusicTest, EndIsReportedOnceThePlayingTuneHasPlayedOut) {
 }
 
 TEST_F(MusicTest, EndIsReportedOnAPlayingDeviceWithThePositionAtTheLength) {
-    useDiskDevice();
-    writeIndexTune(dir / "short.wav", 0.5);
-    ASSERT_TRUE(music.initialize(RATE, (dir / "short.wav").string()));
+    ASSERT_TRUE(openIndexTune(0.5));
     music.play();
     ASSERT_TRUE(waitFor([&] { return music.hasMusicEnded(); }, PATIENCE));
     EXPECT_DOUBLE_EQ(music.position(), 0.5);
@@ -528,9 +528,7 @@ MutedStretch mutedStretch(const std::vector<float>& out) {
 } // namespace
 
 TEST_F(MusicTest, SilenceMutesFirstAndRestoresSecond) {
-    useDiskDevice();
-    writeIndexTune(dir / "index.wav", 2.0);
-    ASSERT_TRUE(music.initialize(RATE, (dir / "index.wav").string()));
+    ASSERT_TRUE(openIndexTune(2.0));
     EXPECT_EQ(music.volume(), 1.0f);
     music.play();
     auto playedSoFarMeets = [&](const std::function<bool(const MutedStretch&)>& condition) {
