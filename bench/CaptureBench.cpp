@@ -14,6 +14,7 @@
 
 #include "Capture.h"
 #include "Configuration.h"
+#include "FrameSink.h"
 #include "OffscreenRenderer.h"
 #include "PngSequence.h"
 #include "TuneReader.h"
@@ -34,12 +35,12 @@ using namespace Tolvane::Capture;
 
 namespace {
 
-constexpr int kWidth = 1280;
-constexpr int kHeight = 720;
-constexpr int64_t kFps = 60;
-constexpr double kFrom = 30.0;
+constexpr int WIDTH = 1280;
+constexpr int HEIGHT = 720;
+constexpr int64_t FPS = 60;
+constexpr double FROM = 30.0;
 // Frames captured by one run of a pipeline benchmark.
-constexpr int64_t kFrames = 60;
+constexpr int64_t FRAMES = 60;
 
 // The demo, opened once for every benchmark, in the demo's directory as the
 // player runs.
@@ -56,7 +57,7 @@ struct Demo {
         std::vector<std::string> warnings;
         if (!configuration.read("configuration.json")) {
             error = "cannot read the demo's configuration";
-        } else if (renderer.open(configuration, kWidth, kHeight, error, warnings)) {
+        } else if (renderer.open(configuration, WIDTH, HEIGHT, error, warnings)) {
             error.clear();
         }
     }
@@ -84,6 +85,16 @@ void reportFrames(benchmark::State& state, int64_t frames) {
     state.counters["frames/s"] = benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
 }
 
+// Captures the benchmark's frames of the demo into sink and finishes it;
+// false, with the run skipped and the sink's error given, when either fails.
+bool captureInto(benchmark::State& state, FrameSink& sink) {
+    if (!Capture::drawFrames(demo().renderer, sink, FROM, FRAMES, FPS, 1, nullptr) || !sink.finish()) {
+        state.SkipWithError(sink.error().c_str());
+        return false;
+    }
+    return true;
+}
+
 void DrawAndReadBack(benchmark::State& state) {
     if (!ready(state)) {
         return;
@@ -91,7 +102,7 @@ void DrawAndReadBack(benchmark::State& state) {
     std::vector<uint8_t> pixels;
     int64_t n = 0;
     for (auto _ : state) {
-        demo().renderer.render(Capture::frameTime(kFrom, n++, kFps, 1));
+        demo().renderer.render(Capture::frameTime(FROM, n++, FPS, 1));
         demo().renderer.readBack(pixels);
         benchmark::DoNotOptimize(pixels.data());
     }
@@ -104,11 +115,11 @@ void EncodePng(benchmark::State& state) {
         return;
     }
     std::vector<uint8_t> pixels;
-    demo().renderer.render(kFrom);
+    demo().renderer.render(FROM);
     demo().renderer.readBack(pixels);
     int64_t n = 0;
     for (auto _ : state) {
-        PngSequence sink(demo().scratch.string(), kWidth, kHeight, 1);
+        PngSequence sink(demo().scratch.string(), WIDTH, HEIGHT, 1);
         std::vector<uint8_t> frame = pixels;
         sink.write(n++, std::move(frame));
         if (!sink.finish()) {
@@ -127,13 +138,12 @@ void CaptureToPngs(benchmark::State& state) {
     }
     int64_t frames = 0;
     for (auto _ : state) {
-        PngSequence sink(demo().scratch.string(), kWidth, kHeight,
+        PngSequence sink(demo().scratch.string(), WIDTH, HEIGHT,
                          std::max(1u, std::thread::hardware_concurrency()));
-        if (!Capture::drawFrames(demo().renderer, sink, kFrom, kFrames, kFps, 1, nullptr) || !sink.finish()) {
-            state.SkipWithError(sink.error().c_str());
+        if (!captureInto(state, sink)) {
             return;
         }
-        frames += kFrames;
+        frames += FRAMES;
     }
     reportFrames(state, frames);
 }
@@ -148,27 +158,26 @@ void CaptureToVideo(benchmark::State& state) {
         state.SkipWithError("ffmpeg is not on PATH");
         return;
     }
-    const double to = Capture::frameTime(kFrom, kFrames, kFps, 1);
+    const double to = Capture::frameTime(FROM, FRAMES, FPS, 1);
     const std::string audio = (demo().scratch / "audio.wav").string();
     const std::string video = (demo().scratch / "capture.mp4").string();
     TuneReader tune;
     std::string error;
-    if (!tune.open(demo().configuration.tune.file, error) || !tune.writeExcerpt(kFrom, to, audio, error)) {
+    if (!tune.open(demo().configuration.tune.file, error) || !tune.writeExcerpt(FROM, to, audio, error)) {
         state.SkipWithError(error.c_str());
         return;
     }
     int64_t frames = 0;
     for (auto _ : state) {
         VideoEncoder encoder;
-        if (!encoder.start(ffmpeg, kWidth, kHeight, kFps, 1, audio, video, error)) {
+        if (!encoder.start(ffmpeg, WIDTH, HEIGHT, FPS, 1, audio, video, error)) {
             state.SkipWithError(error.c_str());
             return;
         }
-        if (!Capture::drawFrames(demo().renderer, encoder, kFrom, kFrames, kFps, 1, nullptr) || !encoder.finish()) {
-            state.SkipWithError(encoder.error().c_str());
+        if (!captureInto(state, encoder)) {
             return;
         }
-        frames += kFrames;
+        frames += FRAMES;
     }
     reportFrames(state, frames);
 }

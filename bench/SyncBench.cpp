@@ -112,7 +112,8 @@ double threadCpuMs()
 void BM_UpdateAppliesFourHundredThousandDescendingKeys(benchmark::State& state)
 {
     constexpr int FLOOD = 400000;
-    ScratchDir scratch;
+    TempDir scratch;
+    scratch.enter();
     TestEditor editor(0);
     TestEditor::Bytes flood;
     flood.reserve(size_t(FLOOD) * 14);

@@ -6,6 +6,7 @@
 
 #include "Configuration.h"
 #include "FuzzSupport.h"
+#include "LenientJson.h"
 #include "sync.h"
 
 #include <json/json.h>
@@ -24,18 +25,8 @@ std::string configFile;
 // library gives up on the text altogether.
 Json::Value parse(const uint8_t* data, size_t size)
 {
-    Json::Value root;
     std::istringstream stream(std::string(reinterpret_cast<const char*>(data), size));
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-    Json::Reader reader;
-    try {
-        reader.parse(stream, root, true);
-    } catch (const std::exception&) {
-        // whatever was read before the library gave up stays in root
-    }
-#pragma GCC diagnostic pop
-    return root;
+    return readLenientJson(stream);
 }
 
 // The member, when the document holds a non-null one in an object.

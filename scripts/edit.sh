@@ -7,10 +7,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
+# shellcheck source=lib/demo.sh
+source "$root/scripts/lib/demo.sh"
 
-"$root/scripts/install-deps.sh"
-cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$root/build" -j"$(nproc)" --target tolvane tolvane-editor
+build_targets tolvane tolvane-editor
 
 player="$root/build/src/tolvane"
 editor="$root/build/tools/tolvane-editor"
@@ -44,13 +44,7 @@ fi
 shots="$root/out/screenshots"
 rm -rf "$shots"
 mkdir -p "$shots"
-fifo=$(mktemp -u)
-mkfifo "$fifo"
-Xvfb -displayfd 3 -screen 0 1820x730x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
-xvfb=$!
-read -r -t 20 number <"$fifo"
-rm -f "$fifo"
-export DISPLAY=":$number"
+start_virtual_display 1820x730x24
 
 echo "No display found: editing the demo on a virtual display ($DISPLAY)."
 "$editor" "$configuration" &

@@ -6,10 +6,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
+# shellcheck source=lib/demo.sh
+source "$root/scripts/lib/demo.sh"
 
-"$root/scripts/install-deps.sh"
-cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$root/build" -j"$(nproc)" --target tolvane
+build_targets tolvane
 
 player="$root/build/src/tolvane"
 demo="$root/examples/demo"
@@ -24,13 +24,7 @@ fi
 shots="$root/out/screenshots"
 rm -rf "$shots"
 mkdir -p "$shots"
-fifo=$(mktemp -u)
-mkfifo "$fifo"
-Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
-xvfb=$!
-read -r -t 20 number <"$fifo"
-rm -f "$fifo"
-export DISPLAY=":$number"
+start_virtual_display 800x600x24
 trap 'kill $xvfb 2>/dev/null' EXIT
 
 echo "No display found: playing the demo on a virtual display ($DISPLAY)."

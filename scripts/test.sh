@@ -16,23 +16,25 @@ export LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0"
 export ASAN_OPTIONS="detect_leaks=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 
-echo "== build"
-cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$root/build" -j"$jobs"
+# Configures and builds one build folder with the given CMake options, then
+# runs every test in it.
+build_and_test() {
+    local folder=$1 what=$2
+    shift 2
+    echo "== build$what"
+    cmake -S "$root" -B "$root/$folder" "$@" >/dev/null
+    cmake --build "$root/$folder" -j"$jobs"
+    echo "== tests$what"
+    (cd "$root/$folder" && ctest --output-on-failure -j"$jobs")
+}
 
-echo "== tests"
-(cd "$root/build" && ctest --output-on-failure -j"$jobs")
+build_and_test build "" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
 echo "== install tree and Debian package"
 "$root/scripts/check-package.sh" "$root/build"
 
-echo "== build with AddressSanitizer and UndefinedBehaviorSanitizer"
-cmake -S "$root" -B "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DTOLVANE_SANITIZE=ON \
-      -DTOLVANE_BENCHMARKS=OFF >/dev/null
-cmake --build "$root/build-asan" -j"$jobs"
-
-echo "== tests under the sanitizers"
-(cd "$root/build-asan" && ctest --output-on-failure -j"$jobs")
+build_and_test build-asan " under AddressSanitizer and UndefinedBehaviorSanitizer" \
+    -DCMAKE_BUILD_TYPE=Debug -DTOLVANE_SANITIZE=ON -DTOLVANE_BENCHMARKS=OFF
 
 echo "== fuzz each target briefly"
 "$root/scripts/fuzz.sh" "${TOLVANE_FUZZ_SECONDS:-30}"

@@ -1,4 +1,5 @@
 #include "Configuration.h"
+#include "LenientJson.h"
 
 #include "Platform.h"
 
@@ -7,7 +8,6 @@
 #include <json/json.h>
 
 #include <cstdio>
-#include <exception>
 #include <filesystem>
 #include <fstream>
 
@@ -183,20 +183,9 @@ bool Configuration::read(const std::string& path) {
         return false;
     }
 
-    // The lenient reader accepts comments. Its verdict is not consulted:
-    // whatever it managed to read is used, and the rest keeps its defaults.
-    Json::Value root;
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-    Json::Reader reader;
-    try {
-        reader.parse(stream, root, true);
-    } catch (const std::exception&) {
-        // The reader gives up by throwing on a document nested deeper than
-        // it allows; what it read up to there is used like any other
-        // broken document.
-    }
-#pragma GCC diagnostic pop
+    // Whatever the reader managed to read is used, and the rest keeps its
+    // defaults.
+    const Json::Value root = readLenientJson(stream);
 
     const Json::Value& demoSection = section(root, "demo");
     const Json::Value& screen = section(root, "screen");

@@ -39,22 +39,22 @@ namespace Tolvane {
 
 namespace {
 
-constexpr int kOutputChannels = 2;
+constexpr int OUTPUT_CHANNELS = 2;
 // Frames the decoder reads from the file at a time.
-constexpr int64_t kDecodeChunk = 2048;
+constexpr int64_t DECODE_CHUNK = 2048;
 // How far ahead of the device the decoder runs, in seconds.
-constexpr double kReadAhead = 0.5;
+constexpr double READ_AHEAD = 0.5;
 // The clock follows the device's consumption with this time constant...
-constexpr double kSettleSeconds = 0.25;
+constexpr double SETTLE_SECONDS = 0.25;
 // ...never running more than this fraction faster or slower than real time...
-constexpr double kMaxSlew = 0.05;
+constexpr double MAX_SLEW = 0.05;
 // ...and jumps or waits only when the two are further apart than this.
-constexpr double kResyncSeconds = 0.1;
+constexpr double RESYNC_SECONDS = 0.1;
 // Seeks go no further than this when the tune's length is not known.
-constexpr double kLongestTune = 1e7;
+constexpr double LONGEST_TUNE = 1e7;
 // Device sample rates outside this range are refused.
-constexpr int kLowestRate = 4000;
-constexpr int kHighestRate = 768000;
+constexpr int LOWEST_RATE = 4000;
+constexpr int HIGHEST_RATE = 768000;
 
 int64_t steadyNow() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -140,7 +140,7 @@ struct Music::Device {
         SDL_AudioSpec want{};
         want.freq = frequency;
         want.format = AUDIO_F32SYS;
-        want.channels = kOutputChannels;
+        want.channels = OUTPUT_CHANNELS;
         want.samples = bufferFrames(frequency);
         want.callback = feed;
         want.userdata = this;
@@ -242,8 +242,8 @@ struct Music::Stream {
         pacedByClock = output.pacedByClock;
         resampler.configure(tune.rate(), output.frequency);
         seekPending = true;
-        ringFrames = static_cast<uint64_t>(std::max(frequency * kReadAhead, 4.0 * bufferFrames(output.frequency)));
-        ring.assign(ringFrames * kOutputChannels, 0.0f);
+        ringFrames = static_cast<uint64_t>(std::max(frequency * READ_AHEAD, 4.0 * bufferFrames(output.frequency)));
+        ring.assign(ringFrames * OUTPUT_CHANNELS, 0.0f);
         clockLimit.store(static_cast<double>(tune.frames()) / tune.rate());
         return true;
     }
@@ -300,12 +300,12 @@ struct Music::Stream {
         const double heard = firstFrame / frequency;
         const double clock = clockAt(now);
         const double error = heard - clock;
-        if (error > kResyncSeconds) {
+        if (error > RESYNC_SECONDS) {
             setClock(heard, now, 1.0);
-        } else if (error < -kResyncSeconds) {
+        } else if (error < -RESYNC_SECONDS) {
             setClock(clock, now, 0.0);
         } else {
-            setClock(clock, now, std::clamp(1.0 + error / kSettleSeconds, 1.0 - kMaxSlew, 1.0 + kMaxSlew));
+            setClock(clock, now, std::clamp(1.0 + error / SETTLE_SECONDS, 1.0 - MAX_SLEW, 1.0 + MAX_SLEW));
         }
     }
 
@@ -360,7 +360,7 @@ struct Music::Stream {
         if (!(seconds >= 0.0)) seconds = 0.0;  // also not a number
         {
             std::lock_guard<std::mutex> guard(lock);
-            seconds = std::min({seconds, clockLimit.load(std::memory_order_relaxed), kLongestTune});
+            seconds = std::min({seconds, clockLimit.load(std::memory_order_relaxed), LONGEST_TUNE});
             reposition(seconds);
             const int64_t now = steadyNow();
             if (pacedByClock) {
@@ -396,7 +396,7 @@ struct Music::Stream {
                 guard.lock();
                 continue;
             }
-            const size_t pendingFrames = pending.size() / kOutputChannels - pendingFrame;
+            const size_t pendingFrames = pending.size() / OUTPUT_CHANNELS - pendingFrame;
             if (pendingFrames > 0) {
                 const uint64_t space = ringFrames - (writeIndex - readIndex);
                 if (space == 0) {
@@ -404,7 +404,7 @@ struct Music::Stream {
                     continue;
                 }
                 const uint64_t count = std::min<uint64_t>(space, pendingFrames);
-                ringWrite(pending.data() + pendingFrame * kOutputChannels, count);
+                ringWrite(pending.data() + pendingFrame * OUTPUT_CHANNELS, count);
                 pendingFrame += count;
                 continue;
             }
@@ -427,9 +427,9 @@ struct Music::Stream {
     // as stereo, to the resampler. Returns false at the end of the tune.
     bool decodeChunk() {
         const int channels = tune.channels();
-        input.resize(static_cast<size_t>(kDecodeChunk) * channels);
-        stereo.resize(static_cast<size_t>(kDecodeChunk) * kOutputChannels);
-        const int64_t read = tune.read(input.data(), kDecodeChunk);
+        input.resize(static_cast<size_t>(DECODE_CHUNK) * channels);
+        stereo.resize(static_cast<size_t>(DECODE_CHUNK) * OUTPUT_CHANNELS);
+        const int64_t read = tune.read(input.data(), DECODE_CHUNK);
         if (read <= 0) {
             resampler.finish();
             return false;
@@ -460,7 +460,7 @@ struct Music::Stream {
     void ringWrite(const float* frames, uint64_t count) {
         assert(count <= ringFrames - (writeIndex - readIndex));
         ringRuns(writeIndex, count, [&](uint64_t at, uint64_t from, uint64_t n) {
-            std::memcpy(&ring[at * kOutputChannels], frames + from * kOutputChannels, n * kOutputChannels * sizeof(float));
+            std::memcpy(&ring[at * OUTPUT_CHANNELS], frames + from * OUTPUT_CHANNELS, n * OUTPUT_CHANNELS * sizeof(float));
         });
         writeIndex += count;
     }
@@ -470,7 +470,7 @@ struct Music::Stream {
     void ringRead(float* out, uint64_t count) const {
         assert(count <= writeIndex - readIndex);
         ringRuns(readIndex, count, [&](uint64_t at, uint64_t to, uint64_t n) {
-            std::memcpy(out + to * kOutputChannels, &ring[at * kOutputChannels], n * kOutputChannels * sizeof(float));
+            std::memcpy(out + to * OUTPUT_CHANNELS, &ring[at * OUTPUT_CHANNELS], n * OUTPUT_CHANNELS * sizeof(float));
         });
     }
 
@@ -512,7 +512,7 @@ struct Music::Stream {
         const uint64_t taken = std::min<uint64_t>(available, static_cast<uint64_t>(std::max<int64_t>(0, target - readFrame)));
         readIndex += taken;
         readFrame += static_cast<int64_t>(taken);
-        std::memset(out, 0, static_cast<size_t>(frames) * kOutputChannels * sizeof(float));
+        std::memset(out, 0, static_cast<size_t>(frames) * OUTPUT_CHANNELS * sizeof(float));
         return decoderDone && taken == available && clockAt(now) >= clockLimit.load(std::memory_order_relaxed);
     }
 
@@ -534,7 +534,7 @@ struct Music::Stream {
             }
         }
         ringRead(out, taken);
-        std::memset(out + taken * kOutputChannels, 0, (frames - taken) * kOutputChannels * sizeof(float));
+        std::memset(out + taken * OUTPUT_CHANNELS, 0, (frames - taken) * OUTPUT_CHANNELS * sizeof(float));
         if (taken > 0) followDevice(readFrame, now);
         readIndex += taken;
         readFrame += static_cast<int64_t>(taken);
@@ -555,8 +555,8 @@ struct Music::Stream {
         if (from == 1.0f && target == 1.0f) return;
         for (int i = 0; i < frames; ++i) {
             const float gain = from + (target - from) * static_cast<float>(i + 1) / static_cast<float>(frames);
-            out[i * kOutputChannels] *= gain;
-            out[i * kOutputChannels + 1] *= gain;
+            out[i * OUTPUT_CHANNELS] *= gain;
+            out[i * OUTPUT_CHANNELS + 1] *= gain;
         }
     }
 };
@@ -564,7 +564,7 @@ struct Music::Stream {
 void SDLCALL Music::Device::feed(void* user, Uint8* bytes, int length) {
     auto* self = static_cast<Device*>(user);
     float* out = reinterpret_cast<float*>(bytes);
-    const int frames = length / static_cast<int>(kOutputChannels * sizeof(float));
+    const int frames = length / static_cast<int>(OUTPUT_CHANNELS * sizeof(float));
     if (self->stream) {
         self->stream->render(out, frames);
     } else {
@@ -584,7 +584,7 @@ Music::~Music() {
 bool Music::initialize(int frequency, std::string file) {
     cleanUp();
     failureText.clear();
-    if (frequency < kLowestRate || frequency > kHighestRate) {
+    if (frequency < LOWEST_RATE || frequency > HIGHEST_RATE) {
         failureText = "the output frequency " + std::to_string(frequency) + " Hz is out of range";
         return false;
     }

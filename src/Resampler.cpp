@@ -8,10 +8,10 @@ namespace Tolvane {
 
 namespace {
 
-constexpr int kPhases = 256;
-constexpr double kZeroCrossings = 24.0;
-constexpr double kPassBand = 0.95;
-constexpr double kKaiserBeta = 9.0;
+constexpr int PHASES = 256;
+constexpr double ZERO_CROSSINGS = 24.0;
+constexpr double PASS_BAND = 0.95;
+constexpr double KAISER_BETA = 9.0;
 
 // Zeroth-order modified Bessel function of the first kind.
 double besselI0(double x) {
@@ -32,22 +32,22 @@ void Resampler::configure(int inRate, int outRate) {
     up = outRate / divisor;
     down = inRate / divisor;
     if (up == down) return;
-    const double cutoff = std::min(1.0, static_cast<double>(outRate) / inRate) * kPassBand;
-    halfWidth = static_cast<int>(std::ceil(kZeroCrossings / cutoff));
+    const double cutoff = std::min(1.0, static_cast<double>(outRate) / inRate) * PASS_BAND;
+    halfWidth = static_cast<int>(std::ceil(ZERO_CROSSINGS / cutoff));
     const int taps = 2 * halfWidth;
     // Row p holds the weights of input frames i0 - halfWidth + 1 ...
-    // i0 + halfWidth for an output at i0 + p / kPhases.
-    table.assign(static_cast<size_t>(kPhases + 1) * taps, 0.0f);
-    const double beta = besselI0(kKaiserBeta);
-    for (int p = 0; p <= kPhases; ++p) {
+    // i0 + halfWidth for an output at i0 + p / PHASES.
+    table.assign(static_cast<size_t>(PHASES + 1) * taps, 0.0f);
+    const double beta = besselI0(KAISER_BETA);
+    for (int p = 0; p <= PHASES; ++p) {
         double sum = 0.0;
         std::vector<double> row(taps);
         for (int k = 0; k < taps; ++k) {
-            const double t = static_cast<double>(p) / kPhases - (k - halfWidth + 1);
+            const double t = static_cast<double>(p) / PHASES - (k - halfWidth + 1);
             const double x = cutoff * t * M_PI;
             const double sinc = std::fabs(x) < 1e-12 ? 1.0 : std::sin(x) / x;
             const double r = t / halfWidth;
-            const double window = std::fabs(r) >= 1.0 ? 0.0 : besselI0(kKaiserBeta * std::sqrt(1.0 - r * r)) / beta;
+            const double window = std::fabs(r) >= 1.0 ? 0.0 : besselI0(KAISER_BETA * std::sqrt(1.0 - r * r)) / beta;
             row[k] = sinc * window;
             sum += row[k];
         }
@@ -77,11 +77,11 @@ void Resampler::interpolate(std::vector<float>& out) const {
     const int taps = 2 * halfWidth;
     const int64_t position = next * down;
     const int64_t center = position / up;
-    const double phase = static_cast<double>(position % up) / up * kPhases;
+    const double phase = static_cast<double>(position % up) / up * PHASES;
     const int row = static_cast<int>(phase);
     const float blend = static_cast<float>(phase - row);
     const float* a = &table[static_cast<size_t>(row) * taps];
-    const float* b = row < kPhases ? a + taps : a;
+    const float* b = row < PHASES ? a + taps : a;
     float left = 0.0f;
     float right = 0.0f;
     const int64_t first = center - halfWidth + 1;

@@ -100,6 +100,9 @@ Logger::Message Shader::readSources(const std::string& vertexPath, const std::st
             Logger::Message failed;
             failed.error = true;
             failed.text = "cannot read " + *paths[i] + ": " + error;
+            // Beside the log, on the terminal, as a failed build's log is.
+            std::fprintf(stderr, "%s\n", failed.text.c_str());
+            std::fflush(stderr);
             return failed;
         }
     }

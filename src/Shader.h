@@ -60,7 +60,8 @@ public:
     // Reads the sources from these files and names them as setSourcePaths
     // does. A file that is not a readable regular file of at most 1 MiB
     // leaves the sources as they were and gives an error message naming the
-    // file and the reason ("cannot read <path>: <reason>").
+    // file and the reason ("cannot read <path>: <reason>"), also written to
+    // stderr.
     Logger::Message readSources(const std::string& vertexPath, const std::string& fragmentPath);
     // Sets the shader up for a configured demo and builds it: initialize
     // with the given size, the sources read from the configured files (as

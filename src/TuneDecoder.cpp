@@ -16,11 +16,11 @@ namespace Tolvane {
 namespace {
 
 // Sample rates and channel counts outside these are refused.
-constexpr int kLowestRate = 4000;
-constexpr int kHighestRate = 768000;
-constexpr int kMostChannels = 64;
+constexpr int LOWEST_RATE = 4000;
+constexpr int HIGHEST_RATE = 768000;
+constexpr int MOST_CHANNELS = 64;
 // See openMp3.
-constexpr long kSeekPreframes = 16;
+constexpr long SEEK_PREFRAMES = 16;
 
 // Whether the file starts like a format of libsndfile's. Everything else
 // is taken for MP3, which may start with tags or junk; libsndfile's own
@@ -70,9 +70,9 @@ bool TuneDecoder::open(const std::string& path) {
         }
     }
     const bool opened = isSndfileFormat(path) ? openOther(path) : openMp3(path);
-    if (opened && (sampleRate < kLowestRate || sampleRate > kHighestRate)) {
+    if (opened && (sampleRate < LOWEST_RATE || sampleRate > HIGHEST_RATE)) {
         why = "sample rate " + std::to_string(sampleRate) + " Hz is out of range";
-    } else if (opened && (channelCount < 1 || channelCount > kMostChannels)) {
+    } else if (opened && (channelCount < 1 || channelCount > MOST_CHANNELS)) {
         why = std::to_string(channelCount) + " channels";
     } else if (opened) {
         return true;
@@ -95,7 +95,7 @@ bool TuneDecoder::openMp3(const std::string& path) {
     // reservoir, which a VBR frame may reach back into over several small
     // frames (511 bytes at most); the library's default of two gives
     // silence there instead of the tune.
-    mpg123_param(mp3, MPG123_PREFRAMES, kSeekPreframes, 0.0);
+    mpg123_param(mp3, MPG123_PREFRAMES, SEEK_PREFRAMES, 0.0);
     mpg123_format_none(mp3);
     const long* rates = nullptr;
     size_t rateCount = 0;

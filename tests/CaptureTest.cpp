@@ -110,18 +110,18 @@ int channelByte(double v) {
 
 // --- A small demo of the test's own ------------------------------------------
 
-constexpr double kRowRate = 120.0 / 60.0 * 8;  // 120 BPM, 8 rows a beat
-constexpr int kTuneRate = 22050;
-constexpr double kTuneSeconds = 2.0;
+constexpr double ROW_RATE = 120.0 / 60.0 * 8;  // 120 BPM, 8 rows a beat
+constexpr int TUNE_RATE = 22050;
+constexpr double TUNE_SECONDS = 2.0;
 
-const std::vector<Key> kRedKeys = {{0, 0.0f, KEY_LINEAR}, {16, 1.0f, KEY_STEP}};
-const std::vector<Key> kGreenKeys = {{0, 0.1f, KEY_SMOOTH}, {12, 0.9f, KEY_LINEAR}, {20, 0.2f, KEY_STEP}};
-const std::vector<Key> kBlueKeys = {{2, 0.0f, KEY_RAMP}, {14, 1.0f, KEY_STEP}};
+const std::vector<Key> RED_KEYS = {{0, 0.0f, KEY_LINEAR}, {16, 1.0f, KEY_STEP}};
+const std::vector<Key> GREEN_KEYS = {{0, 0.1f, KEY_SMOOTH}, {12, 0.9f, KEY_LINEAR}, {20, 0.2f, KEY_STEP}};
+const std::vector<Key> BLUE_KEYS = {{2, 0.0f, KEY_RAMP}, {14, 1.0f, KEY_STEP}};
 
 // The left half of the picture shows the "colour" track; the right half
 // shows time / 2 in red, with blue in its upper half only. The halves meet at
 // resolution.x / 2; GL counts rows from the bottom, pictures from the top.
-const char* const kFragmentShader = R"(#version 330 core
+const char* const FRAGMENT_SHADER = R"(#version 330 core
 uniform vec3 colour;
 uniform float time;
 uniform vec2 resolution;
@@ -161,17 +161,17 @@ struct TestDemo {
   "tracks": [ { "track": "colour", "type": "float3" }, { "track": "unkeyed", "type": "float1" } ]
 })");
         dir.write("shaders/vertex.glsl", Tolvane::Testing::passThroughVertexShader());
-        dir.write("shaders/fragment.glsl", std::string(kFragmentShader));
-        dir.write("sync_colour.x.track", trackFile(kRedKeys));
-        dir.write("sync_colour.y.track", trackFile(kGreenKeys));
-        dir.write("sync_colour.z.track", trackFile(kBlueKeys));
+        dir.write("shaders/fragment.glsl", std::string(FRAGMENT_SHADER));
+        dir.write("sync_colour.x.track", trackFile(RED_KEYS));
+        dir.write("sync_colour.y.track", trackFile(GREEN_KEYS));
+        dir.write("sync_colour.z.track", trackFile(BLUE_KEYS));
 
         SF_INFO info{};
-        info.samplerate = kTuneRate;
+        info.samplerate = TUNE_RATE;
         info.channels = 1;
         info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
         SNDFILE* tune = sf_open(dir.file("tune.wav").c_str(), SFM_WRITE, &info);
-        std::vector<int16_t> samples(static_cast<size_t>(kTuneSeconds * kTuneRate));
+        std::vector<int16_t> samples(static_cast<size_t>(TUNE_SECONDS * TUNE_RATE));
         for (size_t i = 0; i < samples.size(); ++i) {
             samples[i] = tuneSample(static_cast<int64_t>(i));
         }
@@ -237,9 +237,9 @@ TEST(CaptureTest, FrameNShowsTheTracksAndTimeAtFromPlusNOverFps) {
         ASSERT_EQ(png.height, 16u);
 
         const double time = 0.25 + n / 20.0;
-        const double row = static_cast<float>(time * kRowRate);
-        const int expected[3] = {channelByte(evaluate(kRedKeys, row)), channelByte(evaluate(kGreenKeys, row)),
-                                 channelByte(evaluate(kBlueKeys, row))};
+        const double row = static_cast<float>(time * ROW_RATE);
+        const int expected[3] = {channelByte(evaluate(RED_KEYS, row)), channelByte(evaluate(GREEN_KEYS, row)),
+                                 channelByte(evaluate(BLUE_KEYS, row))};
         // The whole left half, to the last column before resolution.x / 2.
         for (unsigned x : {0u, 8u, 15u}) {
             for (int c = 0; c < 3; ++c) {
@@ -263,10 +263,10 @@ TEST(CaptureTest, AudioCoversTheRangeToTheSample) {
     const Result result = demo.run({"--out", "out", "--size", "16x16", "--fps", "10", "--from", "0.3", "--to", "1.1"});
     ASSERT_EQ(result.status, 0) << result.output;
     const Wav wav = readWav(fs::path(demo.dir.path()) / "out" / "audio.wav");
-    EXPECT_EQ(wav.info.samplerate, kTuneRate);
+    EXPECT_EQ(wav.info.samplerate, TUNE_RATE);
     EXPECT_EQ(wav.info.channels, 1);
-    const int64_t first = std::llround(0.3 * kTuneRate);
-    ASSERT_EQ(wav.info.frames, std::llround(1.1 * kTuneRate) - first);
+    const int64_t first = std::llround(0.3 * TUNE_RATE);
+    ASSERT_EQ(wav.info.frames, std::llround(1.1 * TUNE_RATE) - first);
     for (size_t i = 0; i < wav.samples.size(); ++i) {
         ASSERT_EQ(wav.samples[i], tuneSample(first + static_cast<int64_t>(i))) << "sample " << i;
     }
@@ -275,7 +275,7 @@ TEST(CaptureTest, AudioCoversTheRangeToTheSample) {
     const Result whole = demo.run({"--out", "whole", "--size", "16x16", "--fps", "2"});
     ASSERT_EQ(whole.status, 0) << whole.output;
     const Wav all = readWav(fs::path(demo.dir.path()) / "whole" / "audio.wav");
-    EXPECT_EQ(all.info.frames, static_cast<sf_count_t>(kTuneSeconds * kTuneRate));
+    EXPECT_EQ(all.info.frames, static_cast<sf_count_t>(TUNE_SECONDS * TUNE_RATE));
     EXPECT_TRUE(fs::exists(fs::path(demo.dir.path()) / "whole" / "frame-000003.png"));
     EXPECT_FALSE(fs::exists(fs::path(demo.dir.path()) / "whole" / "frame-000004.png"));
 }
@@ -339,10 +339,10 @@ TEST(CaptureTest, VideoLastsTheRangeAndShowsTheFrames) {
     EXPECT_EQ((*videoStream)["nb_read_frames"].asString(), "10");
     EXPECT_NEAR(std::stod((*videoStream)["duration"].asString()), 0.5, 1e-3);
     EXPECT_EQ((*audioStream)["codec_name"].asString(), "aac");
-    EXPECT_EQ((*audioStream)["sample_rate"].asString(), std::to_string(kTuneRate));
+    EXPECT_EQ((*audioStream)["sample_rate"].asString(), std::to_string(TUNE_RATE));
     // AAC codes sound in blocks of 1024 samples.
-    EXPECT_NEAR(std::stod((*audioStream)["duration"].asString()), 0.5, 1024.0 / kTuneRate);
-    EXPECT_NEAR(std::stod(info["format"]["duration"].asString()), 0.5, 1024.0 / kTuneRate);
+    EXPECT_NEAR(std::stod((*audioStream)["duration"].asString()), 0.5, 1024.0 / TUNE_RATE);
+    EXPECT_NEAR(std::stod(info["format"]["duration"].asString()), 0.5, 1024.0 / TUNE_RATE);
 
     // No frames are kept, and no WAV without --out.
     for (const auto& entry : fs::directory_iterator(demo.dir.path())) {
@@ -357,11 +357,11 @@ TEST(CaptureTest, VideoLastsTheRangeAndShowsTheFrames) {
     ASSERT_EQ(std::system(decode.c_str()), 0);
     const std::string pixels = readBytes(raw);
     ASSERT_EQ(pixels.size(), 32u * 16u * 3u);
-    const double row = static_cast<float>(0.25 * kRowRate);
+    const double row = static_cast<float>(0.25 * ROW_RATE);
     auto pixel = [&](int x, int y, int c) { return static_cast<unsigned char>(pixels[(y * 32 + x) * 3 + c]); };
-    EXPECT_NEAR(pixel(4, 8, 0), channelByte(evaluate(kRedKeys, row)), 12);
-    EXPECT_NEAR(pixel(4, 8, 1), channelByte(evaluate(kGreenKeys, row)), 12);
-    EXPECT_NEAR(pixel(4, 8, 2), channelByte(evaluate(kBlueKeys, row)), 12);
+    EXPECT_NEAR(pixel(4, 8, 0), channelByte(evaluate(RED_KEYS, row)), 12);
+    EXPECT_NEAR(pixel(4, 8, 1), channelByte(evaluate(GREEN_KEYS, row)), 12);
+    EXPECT_NEAR(pixel(4, 8, 2), channelByte(evaluate(BLUE_KEYS, row)), 12);
     EXPECT_NEAR(pixel(27, 3, 0), channelByte(0.125), 12);
     EXPECT_NEAR(pixel(27, 3, 2), 255, 12);
     EXPECT_NEAR(pixel(27, 12, 2), 0, 12);

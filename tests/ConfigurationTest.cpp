@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <iomanip>
+#include <sstream>
+
 using namespace Tolvane;
 using Tolvane::Testing::TempDir;
 
@@ -20,23 +23,25 @@ Configuration readText(const std::string& text, bool* result = nullptr) {
     return configuration;
 }
 
+// Every scalar setting, one section a line, so that a test compares them
+// all at once and a failure shows the difference.
+std::string scalars(const Configuration& c) {
+    std::ostringstream out;
+    out << std::setprecision(17) << std::boolalpha;
+    out << "demo: release " << c.demo.release << ", " << c.demo.name << " by " << c.demo.group << ", icon "
+        << c.demo.icon << ", " << c.demo.width << "x" << c.demo.height << " at " << c.demo.FPS << " FPS\n";
+    out << "tune: " << c.tune.file << ", " << c.tune.BPM << " BPM, " << c.tune.frequency << " Hz\n";
+    out << "sync: " << c.sync.RPB << " rows a beat, host " << c.sync.host << "\n";
+    out << "shaders: " << c.shaders.vertex << ", " << c.shaders.fragment << ", version " << c.shaders.majorVersion
+        << "." << c.shaders.minorVersion << "\n";
+    return out.str();
+}
+
 void expectDefaults(const Configuration& c) {
-    EXPECT_TRUE(c.demo.release);
-    EXPECT_EQ(c.demo.name, "demo");
-    EXPECT_EQ(c.demo.group, "demogroup");
-    EXPECT_EQ(c.demo.icon, "assets/pics/qz.png");
-    EXPECT_EQ(c.demo.width, 800);
-    EXPECT_EQ(c.demo.height, 600);
-    EXPECT_EQ(c.demo.FPS, 60);
-    EXPECT_EQ(c.tune.file, "tune.mp3");
-    EXPECT_DOUBLE_EQ(c.tune.BPM, 80.0);
-    EXPECT_EQ(c.tune.frequency, 44000);
-    EXPECT_EQ(c.sync.RPB, 8);
-    EXPECT_EQ(c.sync.host, "localhost");
-    EXPECT_EQ(c.shaders.vertex, "shaders/vertex.glsl");
-    EXPECT_EQ(c.shaders.fragment, "shaders/fragment.glsl");
-    EXPECT_EQ(c.shaders.majorVersion, 2);
-    EXPECT_EQ(c.shaders.minorVersion, 1);
+    EXPECT_EQ(scalars(c), "demo: release true, demo by demogroup, icon assets/pics/qz.png, 800x600 at 60 FPS\n"
+                          "tune: tune.mp3, 80 BPM, 44000 Hz\n"
+                          "sync: 8 rows a beat, host localhost\n"
+                          "shaders: shaders/vertex.glsl, shaders/fragment.glsl, version 2.1\n");
     EXPECT_TRUE(c.shaders.uniforms.empty());
     EXPECT_TRUE(c.shaders.textures.empty());
     EXPECT_TRUE(c.tracks.empty());
@@ -85,22 +90,10 @@ TEST(Configuration, ReadsEveryScalarWithCommentsAccepted) {
         "shaders": { "vertex": "v.glsl", "fragment": "f.glsl", "majorVersion": 3, "minorVersion": 3 },
         "unknown": { "anything": 1 }
     })");
-    EXPECT_FALSE(c.demo.release);
-    EXPECT_EQ(c.demo.name, "wave");
-    EXPECT_EQ(c.demo.group, "crew");
-    EXPECT_EQ(c.demo.icon, "icon.png");
-    EXPECT_EQ(c.demo.width, 1024);
-    EXPECT_EQ(c.demo.height, 768);
-    EXPECT_EQ(c.demo.FPS, 30);
-    EXPECT_EQ(c.tune.file, "song.ogg");
-    EXPECT_DOUBLE_EQ(c.tune.BPM, 120.0);
-    EXPECT_EQ(c.tune.frequency, 48000);
-    EXPECT_EQ(c.sync.host, "127.0.0.1");
-    EXPECT_EQ(c.sync.RPB, 4);
-    EXPECT_EQ(c.shaders.vertex, "v.glsl");
-    EXPECT_EQ(c.shaders.fragment, "f.glsl");
-    EXPECT_EQ(c.shaders.majorVersion, 3);
-    EXPECT_EQ(c.shaders.minorVersion, 3);
+    EXPECT_EQ(scalars(c), "demo: release false, wave by crew, icon icon.png, 1024x768 at 30 FPS\n"
+                          "tune: song.ogg, 120 BPM, 48000 Hz\n"
+                          "sync: 4 rows a beat, host 127.0.0.1\n"
+                          "shaders: v.glsl, f.glsl, version 3.3\n");
 }
 
 TEST(Configuration, NullCountsAsAbsentAndFractionalBpmIsKept) {

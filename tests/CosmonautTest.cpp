@@ -90,14 +90,6 @@ protected:
     Cosmonaut cosmonaut;
 };
 
-Bytes concat(std::initializer_list<Bytes> parts)
-{
-    Bytes out;
-    for (const Bytes& p : parts)
-        out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
-
 TEST_F(CosmonautTest, MusicTimeBecomesSingleFloatRows)
 {
     start(120.0, 8, true, {track(Common::FLOAT1, "fade")});

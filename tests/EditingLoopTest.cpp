@@ -143,6 +143,18 @@ bool startEditing(Player& player) {
     return linkedWithEveryTrack(editor);
 }
 
+// Closes the player as its window's close button would; it must end with
+// status 0 and nothing on its error stream.
+::testing::AssertionResult closesCleanly(Player& player) {
+    player.requestClose();
+    const int status = player.waitForExit();
+    const std::string errors = player.standardError();
+    if (status != 0 || !errors.empty()) {
+        return ::testing::AssertionFailure() << "exit status " << status << ", error stream: " << errors;
+    }
+    return ::testing::AssertionSuccess();
+}
+
 void sendStepKeys(TestEditor& editor, double fade, double posX, double posY, double colX, double colY,
                   double colZ) {
     const double values[] = {fade, posX, posY, colX, colY, colZ};
@@ -185,9 +197,7 @@ TEST(EditingLoop, LinkRequestsEveryTrackInOrderAndKeysShowInTheNextFrames) {
     EXPECT_EQ(editor.connectionCount(), 1);
     EXPECT_TRUE(editor.protocolErrors().empty());
 
-    player.requestClose();
-    EXPECT_EQ(player.waitForExit(), 0);
-    EXPECT_EQ(player.standardError(), "");
+    EXPECT_TRUE(closesCleanly(player));
 }
 
 TEST(EditingLoop, SetRowSeeksTheMusicAndPauseStopsTimeAndRowReports) {
@@ -262,9 +272,7 @@ TEST(EditingLoop, SetRowSeeksTheMusicAndPauseStopsTimeAndRowReports) {
     const double fadeThere = std::min(1.0, timeIn(jumped) * ROW_RATE / 200.0);
     EXPECT_NEAR(topLeft(jumped)[0] / 255.0, fadeThere, 0.02) << "fade at " << timeIn(jumped) << " s";
 
-    player.requestClose();
-    EXPECT_EQ(player.waitForExit(), 0);
-    EXPECT_EQ(player.standardError(), "");
+    EXPECT_TRUE(closesCleanly(player));
 }
 
 TEST(EditingLoop, SavedTrackFilesHoldTheKeysAndReleaseModePlaysThemWithoutALink) {
@@ -351,9 +359,7 @@ TEST(EditingLoop, SavedTrackFilesHoldTheKeysAndReleaseModePlaysThemWithoutALink)
 
     EXPECT_EQ(editor.connectionCount(), editingConnections) << "release mode never connects";
     EXPECT_FALSE(editor.connected());
-    release.requestClose();
-    EXPECT_EQ(release.waitForExit(), 0);
-    EXPECT_EQ(release.standardError(), "");
+    EXPECT_TRUE(closesCleanly(release));
 }
 
 TEST(EditingLoop, LostEditorLeavesTheLastKeysAndTheReturningEditorGetsEveryRequestAgain) {
@@ -397,7 +403,5 @@ TEST(EditingLoop, LostEditorLeavesTheLastKeysAndTheReturningEditorGetsEveryReque
     EXPECT_TRUE(near(topLeft(relinked), expected(0.1, 0.3, 0.5))) << describe(topLeft(relinked));
     EXPECT_TRUE(near(topRight(relinked), expected(0.7, 0.9, 1.0))) << describe(topRight(relinked));
 
-    player.requestClose();
-    EXPECT_EQ(player.waitForExit(), 0);
-    EXPECT_EQ(player.standardError(), "");
+    EXPECT_TRUE(closesCleanly(player));
 }

@@ -116,15 +116,27 @@ const std::vector<Fault>& faults() {
     return list;
 }
 
+// Starts the player in editing mode on the values demo and waits until it
+// has linked to the editor and asked for every track.
+::testing::AssertionResult startLinked(Player& player, TestEditor& editor) {
+    if (!editor.listening()) {
+        return ::testing::AssertionFailure() << "the editor port is taken";
+    }
+    if (!writeValuesDemo(player.dir(), TRACKS)) {
+        return ::testing::AssertionFailure() << "the demo could not be written";
+    }
+    if (!startEditing(player)) {
+        return ::testing::AssertionFailure() << "the player did not start: " << player.standardOutput();
+    }
+    return linked(editor, TRACKS.size());
+}
+
 } // namespace
 
 TEST(EditorFaults, EachBrokenMessageDropsTheLinkKeepsTheKeysAndAGoodEditorIsServedAgain) {
     TestEditor editor;
-    ASSERT_TRUE(editor.listening());
     Player player;
-    ASSERT_TRUE(writeValuesDemo(player.dir(), TRACKS));
-    ASSERT_TRUE(startEditing(player)) << player.standardOutput();
-    ASSERT_TRUE(linked(editor, TRACKS.size()));
+    ASSERT_TRUE(startLinked(player, editor));
 
     std::string diagnostics;
     double green = 0.4;
@@ -236,11 +248,8 @@ TEST(EditorFaults, SilentPeersNeverFreezeThePicture) {
     {
         SCOPED_TRACE("an editor that stops half-way through a message");
         TestEditor editor;
-        ASSERT_TRUE(editor.listening());
         Player player;
-        ASSERT_TRUE(writeValuesDemo(player.dir(), TRACKS));
-        ASSERT_TRUE(startEditing(player)) << player.standardOutput();
-        ASSERT_TRUE(linked(editor, TRACKS.size()));
+        ASSERT_TRUE(startLinked(player, editor));
         ASSERT_TRUE(editor.sendPartially(TestEditor::encodeSetKey(0, 0, 0.9f, 0), 5));
         EXPECT_LT(longestFreeze(player, 3000ms), 1.0);
         // About 2 s of silence drop the link, and the player links again.

@@ -16,6 +16,17 @@ void writeShaders(TempDir& dir) {
     dir.write("shaders/fragment.glsl", solidFragmentShader(0.0f, 0.5f, 1.0f));
 }
 
+// Starts the player on the basic demo with a solid colour and waits for its
+// window.
+::testing::AssertionResult startBasicDemo(Player& player, bool release) {
+    writeShaders(player.dir());
+    player.dir().write("configuration.json", basicConfiguration(release));
+    if (!player.start() || player.waitForWindow() == 0) {
+        return ::testing::AssertionFailure() << "the player did not start: " << player.standardOutput();
+    }
+    return ::testing::AssertionSuccess();
+}
+
 std::vector<uint8_t> iconPng() {
     std::vector<unsigned char> pixels(16 * 16 * 4, 200);
     std::vector<unsigned char> png;
@@ -97,10 +108,7 @@ TEST(EntryPoint, AFolderArgumentPlaysTheDemoInItFromAnyWorkingDirectory) {
 
 TEST(EntryPoint, EditingModeOpensATitledWindowAndTheCloseControlEndsWithStatusZero) {
     Player player;
-    writeShaders(player.dir());
-    player.dir().write("configuration.json", basicConfiguration(false));
-    ASSERT_TRUE(player.start());
-    ASSERT_NE(player.waitForWindow(), 0u) << player.standardOutput();
+    ASSERT_TRUE(startBasicDemo(player, false));
     EXPECT_EQ(player.title(), "demogroup : demo");
     const WindowGeometry area = player.geometry();
     EXPECT_EQ(area.width, 800);
@@ -152,10 +160,7 @@ TEST(EntryPoint, BrokenIconIsSilentlySkipped) {
 
 TEST(EntryPoint, ReleaseModeCoversTheScreenAndHidesTheCursor) {
     Player player;
-    writeShaders(player.dir());
-    player.dir().write("configuration.json", basicConfiguration(true));
-    ASSERT_TRUE(player.start());
-    ASSERT_NE(player.waitForWindow(), 0u) << player.standardOutput();
+    ASSERT_TRUE(startBasicDemo(player, true));
     // The switch to full screen may follow the window's first appearance.
     waitUntil([&] { return player.geometry().width == 1280; });
     const WindowGeometry area = player.geometry();
@@ -170,10 +175,7 @@ TEST(EntryPoint, ReleaseModeCoversTheScreenAndHidesTheCursor) {
 
 TEST(EntryPoint, EscapeClosesTheWindowWithStatusZero) {
     Player player;
-    writeShaders(player.dir());
-    player.dir().write("configuration.json", basicConfiguration(false));
-    ASSERT_TRUE(player.start());
-    ASSERT_NE(player.waitForWindow(), 0u);
+    ASSERT_TRUE(startBasicDemo(player, false));
     player.pressKey(0xff1b); // Escape
     EXPECT_EQ(player.waitForExit(), 0);
 }

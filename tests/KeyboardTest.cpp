@@ -186,6 +186,20 @@ std::map<std::string, std::string> diskAudio(const std::string& file) {
     return {{"SDL_AUDIODRIVER", "disk"}, {"SDL_DISKAUDIOFILE", file}};
 }
 
+// Starts the timed demo with its music going to the file sound, and waits
+// for its window and until the tune is heard there.
+::testing::AssertionResult startHeard(Player& player, const std::string& sound, bool release, int width,
+                                      int height) {
+    writeTimedDemo(player.dir(), release, width, height);
+    if (!player.start({}, diskAudio(sound)) || player.waitForWindow() == 0) {
+        return ::testing::AssertionFailure() << "the player did not start: " << player.standardOutput();
+    }
+    if (!waitUntil([&] { return tailPeak(sound) > 0.4f; }, 30s)) {
+        return ::testing::AssertionFailure() << "the tune is not heard";
+    }
+    return ::testing::AssertionSuccess();
+}
+
 long residentKilobytes(pid_t pid) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     std::string line;
@@ -285,11 +299,8 @@ TEST(Keyboard, FMaximisesTheWindowAndFAgainRestoresIt) {
 
 TEST(Keyboard, SSilencesTheMusicAndSAgainRestoresIt) {
     Player player;
-    writeTimedDemo(player.dir(), false, 160, 120);
     const std::string sound = player.dir().file("sound.raw");
-    ASSERT_TRUE(player.start({}, diskAudio(sound)));
-    ASSERT_NE(player.waitForWindow(), 0u) << player.standardOutput();
-    ASSERT_TRUE(waitUntil([&] { return tailPeak(sound) > 0.4f; }, 30s)) << "the tune is heard";
+    ASSERT_TRUE(startHeard(player, sound, false, 160, 120));
 
     player.pressKey(XK_s);
     EXPECT_TRUE(waitUntil([&] { return tailPeak(sound) == 0.0f; }, 20s)) << tailPeak(sound);
@@ -381,14 +392,11 @@ TEST(Keyboard, RWithASyntaxErrorLogsItBlacksThePictureAndTheMusicPlaysOn) {
 
 TEST(Keyboard, ReleaseModeIgnoresCFRAndS) {
     Player player;
-    writeTimedDemo(player.dir(), true, 1280, 720);
     const std::string sound = player.dir().file("sound.raw");
-    ASSERT_TRUE(player.start({}, diskAudio(sound)));
-    ASSERT_NE(player.waitForWindow(), 0u) << player.standardOutput();
+    ASSERT_TRUE(startHeard(player, sound, true, 1280, 720));
     const Image first =
         player.waitForImage([](const Image& image) { return showsTime(image) && shownTime(image) > 0.3; }, 30s);
     ASSERT_TRUE(showsTime(first));
-    ASSERT_TRUE(waitUntil([&] { return tailPeak(sound) > 0.4f; }, 30s)) << "the tune is heard";
     const WindowGeometry area = player.geometry();
 
     player.dir().write("shaders/fragment.glsl", solidFragmentShader(0.0f, 1.0f, 0.0f));

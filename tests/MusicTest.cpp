@@ -28,11 +28,11 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr int kRate = 44100;
+constexpr int RATE = 44100;
 // How long a test waits for playback to get somewhere. Playback runs in real
 // time, so this only matters on a heavily loaded machine, where the devices
 // and the decoder may get the processor late.
-constexpr double kPatience = 20.0;
+constexpr double PATIENCE = 20.0;
 
 void sleepFor(double seconds) {
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
@@ -70,11 +70,11 @@ void writeWav(const fs::path& path, int rate, int channels, const std::vector<sh
 void writeNoiseTune(const fs::path& path, double seconds) {
     std::vector<short> samples;
     uint32_t seed = 12345;
-    for (int64_t i = 0; i < std::llround(seconds * kRate) * 2; ++i) {
+    for (int64_t i = 0; i < std::llround(seconds * RATE) * 2; ++i) {
         seed = seed * 1664525u + 1013904223u;
         samples.push_back(static_cast<short>((static_cast<int32_t>(seed >> 16) - 32768) / 4));
     }
-    writeWav(path, kRate, 2, samples);
+    writeWav(path, RATE, 2, samples);
 }
 
 // The played frames from the first one that is not silent.
@@ -86,13 +86,13 @@ std::vector<float> fromFirstSound(const std::vector<float>& played) {
 }
 
 void writeIndexTune(const fs::path& path, double seconds) {
-    const int64_t frames = std::llround(seconds * kRate);
+    const int64_t frames = std::llround(seconds * RATE);
     std::vector<short> samples;
     for (int64_t i = 0; i < frames; ++i) {
         samples.push_back(static_cast<short>(i % 32000 + 1));
         samples.push_back(static_cast<short>(i / 32000 + 1));
     }
-    writeWav(path, kRate, 2, samples);
+    writeWav(path, RATE, 2, samples);
 }
 
 // Decodes a whole file the straightforward way, front to back.
@@ -122,7 +122,7 @@ std::vector<float> readPlayed(const fs::path& path) {
 }
 
 // The device takes this many frames at a time, at either rate the tests use.
-constexpr size_t kDeviceBufferFrames = 1024;
+constexpr size_t DEVICE_BUFFER_FRAMES = 1024;
 
 // What was played less the device buffers that are wholly silent: those the
 // device plays while the decoder has nothing ready for it, before the tune
@@ -131,7 +131,7 @@ constexpr size_t kDeviceBufferFrames = 1024;
 // leaves the tune as heard, while silence inside a buffer stays.
 std::vector<float> withoutSilentBuffers(const std::vector<float>& played) {
     std::vector<float> kept;
-    const size_t samples = kDeviceBufferFrames * 2;
+    const size_t samples = DEVICE_BUFFER_FRAMES * 2;
     for (size_t at = 0; at < played.size(); at += samples) {
         const auto begin = played.begin() + static_cast<std::ptrdiff_t>(at);
         const auto end = played.begin() + static_cast<std::ptrdiff_t>(std::min(at + samples, played.size()));
@@ -226,13 +226,21 @@ protected:
     // Waits until the tune frames played so far form runs that satisfy
     // condition.
     bool waitForRuns(const std::function<bool(const std::vector<IndexRun>&)>& condition) {
-        return waitFor([&] { return condition(indexRuns(heardSoFar())); }, kPatience, 0.01);
+        return waitFor([&] { return condition(indexRuns(heardSoFar())); }, PATIENCE, 0.01);
     }
 
     // Waits until more than count samples have been played from the first
     // sound on.
     bool waitForSound(size_t count) {
-        return waitFor([&] { return fromFirstSound(heardSoFar()).size() > count; }, kPatience, 0.01);
+        return waitFor([&] { return fromFirstSound(heardSoFar()).size() > count; }, PATIENCE, 0.01);
+    }
+
+    // Opens an index tune of the given length, played through the disk
+    // device.
+    bool openIndexTune(double seconds) {
+        useDiskDevice();
+        writeIndexTune(dir / "index.wav", seconds);
+        return music.initialize(RATE, (dir / "index.wav").string());
     }
 
     // Encodes a WAV to MP3 with the command-line encoder.
@@ -260,9 +268,7 @@ protected:
 } // namespace
 
 TEST_F(MusicTest, SeekLandsOnExactSample) {
-    useDiskDevice();
-    writeIndexTune(dir / "index.wav", 2.0);
-    ASSERT_TRUE(music.initialize(kRate, (dir / "index.wav").string()));
+    ASSERT_TRUE(openIndexTune(2.0));
 
     // Before playing: the first frame heard is the one sought.
     music.seek(0.5);
@@ -272,7 +278,7 @@ TEST_F(MusicTest, SeekLandsOnExactSample) {
     ASSERT_TRUE(waitForRuns([](const std::vector<IndexRun>& runs) { return !runs.empty() && runs[0].length > 2048; }));
     // While playing: playback jumps to the exact frame, still playing. The
     // position starts out from there as soon as the sound does.
-    const double target = 33333.0 / kRate;
+    const double target = 33333.0 / RATE;
     const auto beforeSeek = Clock::now();
     music.seek(target);
     const double sought = music.position();
@@ -283,7 +289,7 @@ TEST_F(MusicTest, SeekLandsOnExactSample) {
 
     const std::vector<IndexRun> runs = indexRuns(heard());
     ASSERT_EQ(runs.size(), 2u);
-    EXPECT_EQ(runs[0].first, kRate / 2);
+    EXPECT_EQ(runs[0].first, RATE / 2);
     EXPECT_GT(runs[0].length, 2048);
     EXPECT_EQ(runs[1].first, 33333);
     EXPECT_GT(runs[1].length, 2048);
@@ -297,12 +303,12 @@ TEST_F(MusicTest, SeekInMp3LandsOnTheSampleDecodedFromTheStart) {
     if (mp3.empty()) GTEST_SKIP() << "no MP3 encoder";
     SF_INFO info;
     const std::vector<float> reference = decodeAll(mp3, info);
-    ASSERT_EQ(info.samplerate, kRate);
+    ASSERT_EQ(info.samplerate, RATE);
     ASSERT_EQ(info.channels, 2);
 
-    ASSERT_TRUE(music.initialize(kRate, mp3.string()));
+    ASSERT_TRUE(music.initialize(RATE, mp3.string()));
     const int64_t first = 60001;  // inside an MP3 frame, well past the first
-    music.seek(static_cast<double>(first) / kRate);
+    music.seek(static_cast<double>(first) / RATE);
     music.play();
     ASSERT_TRUE(waitForSound(4096));
     const std::vector<float> sought = fromFirstSound(heard());
@@ -337,11 +343,9 @@ TEST_F(MusicTest, SeekAtAnotherDeviceRateGivesTheFramesOfPlayingThrough) {
 }
 
 TEST_F(MusicTest, PauseFreezesAndPlayResumesFromTheSameSample) {
-    useDiskDevice();
-    writeIndexTune(dir / "index.wav", 2.0);
-    ASSERT_TRUE(music.initialize(kRate, (dir / "index.wav").string()));
+    ASSERT_TRUE(openIndexTune(2.0));
     music.play();
-    ASSERT_TRUE(waitFor([&] { return music.position() > 0.1; }, kPatience));
+    ASSERT_TRUE(waitFor([&] { return music.position() > 0.1; }, PATIENCE));
     music.pause();
     EXPECT_FALSE(music.isPlaying());
     const double paused = music.position();
@@ -351,13 +355,13 @@ TEST_F(MusicTest, PauseFreezesAndPlayResumesFromTheSameSample) {
     EXPECT_EQ(music.position(), paused);
     music.play();
     EXPECT_TRUE(music.isPlaying());
-    EXPECT_TRUE(waitFor([&] { return music.position() > paused + 0.1; }, kPatience));
+    EXPECT_TRUE(waitFor([&] { return music.position() > paused + 0.1; }, PATIENCE));
     ASSERT_TRUE(waitForRuns([](const std::vector<IndexRun>& runs) { return runs.size() > 1 && runs.back().length > 2048; }));
 
     const std::vector<IndexRun> runs = indexRuns(heard());
     ASSERT_EQ(runs.size(), 2u);
     EXPECT_EQ(runs[0].first, 0);
-    EXPECT_EQ(runs[1].first, std::llround(paused * kRate));
+    EXPECT_EQ(runs[1].first, std::llround(paused * RATE));
 }
 
 TEST_F(MusicTest, PositionFollowsRealTimeAndStandsStillWhilePaused) {
@@ -403,11 +407,9 @@ TEST_F(MusicTest, PositionFollowsRealTimeAndStandsStillWhilePaused) {
 }
 
 TEST_F(MusicTest, PositionMovesSmoothlyOnAPlayingDevice) {
-    useDiskDevice();
-    writeIndexTune(dir / "index.wav", 3.0);
-    ASSERT_TRUE(music.initialize(kRate, (dir / "index.wav").string()));
+    ASSERT_TRUE(openIndexTune(3.0));
     music.play();
-    ASSERT_TRUE(waitFor([&] { return music.position() > 0.0; }, kPatience));
+    ASSERT_TRUE(waitFor([&] { return music.position() > 0.0; }, PATIENCE));
     const auto start = Clock::now();
     double previous = music.position();
     double previousBefore = 0.0;
@@ -439,7 +441,7 @@ TEST_F(MusicTest, PositionMovesSmoothlyOnAPlayingDevice) {
     const double heard = music.position();
     ASSERT_EQ(runs.size(), 1u);
     EXPECT_EQ(runs[0].first, 0);
-    EXPECT_GE(heard, static_cast<double>(runs[0].length) / kRate - 0.15);
+    EXPECT_GE(heard, static_cast<double>(runs[0].length) / RATE - 0.15);
 }
 
 TEST_F(MusicTest, EndIsReportedOnceThePlayingTuneHasPlayedOut) {
@@ -452,7 +454,7 @@ TEST_F(MusicTest, EndIsReportedOnceThePlayingTuneHasPlayedOut) {
     EXPECT_FALSE(music.hasMusicEnded());
     const auto start = Clock::now();
     music.seek(1.6);
-    ASSERT_TRUE(waitFor([&] { return music.hasMusicEnded(); }, kPatience));
+    ASSERT_TRUE(waitFor([&] { return music.hasMusicEnded(); }, PATIENCE));
     // The tune's last 0.4 s were played in real time: the end comes no
     // sooner, and only a device period or a busy machine's delay later.
     const double took = secondsSince(start);
@@ -476,18 +478,16 @@ TEST_F(MusicTest, EndIsReportedOnceThePlayingTuneHasPlayedOut) {
 }
 
 TEST_F(MusicTest, EndIsReportedOnAPlayingDeviceWithThePositionAtTheLength) {
-    useDiskDevice();
-    writeIndexTune(dir / "short.wav", 0.5);
-    ASSERT_TRUE(music.initialize(kRate, (dir / "short.wav").string()));
+    ASSERT_TRUE(openIndexTune(0.5));
     music.play();
-    ASSERT_TRUE(waitFor([&] { return music.hasMusicEnded(); }, kPatience));
+    ASSERT_TRUE(waitFor([&] { return music.hasMusicEnded(); }, PATIENCE));
     EXPECT_DOUBLE_EQ(music.position(), 0.5);
     EXPECT_TRUE(music.isPlaying());
 
     const std::vector<IndexRun> runs = indexRuns(heard());
     ASSERT_EQ(runs.size(), 1u);
     EXPECT_EQ(runs[0].first, 0);
-    EXPECT_EQ(runs[0].length, kRate / 2);
+    EXPECT_EQ(runs[0].length, RATE / 2);
 }
 
 TEST_F(MusicTest, SeeksOutsideTheTuneStopAtItsEdges) {
@@ -501,7 +501,7 @@ TEST_F(MusicTest, SeeksOutsideTheTuneStopAtItsEdges) {
     EXPECT_EQ(music.position(), 1.0);
     EXPECT_FALSE(music.hasMusicEnded());
     music.play();
-    ASSERT_TRUE(waitFor([&] { return music.hasMusicEnded(); }, kPatience));
+    ASSERT_TRUE(waitFor([&] { return music.hasMusicEnded(); }, PATIENCE));
     EXPECT_EQ(music.position(), 1.0);
 }
 
@@ -541,30 +541,28 @@ MutedStretch mutedStretch(const std::vector<float>& out) {
 } // namespace
 
 TEST_F(MusicTest, SilenceMutesFirstAndRestoresSecond) {
-    useDiskDevice();
-    writeIndexTune(dir / "index.wav", 2.0);
-    ASSERT_TRUE(music.initialize(kRate, (dir / "index.wav").string()));
+    ASSERT_TRUE(openIndexTune(2.0));
     EXPECT_EQ(music.volume(), 1.0f);
     music.play();
     auto playedSoFarMeets = [&](const std::function<bool(const MutedStretch&)>& condition) {
-        return waitFor([&] { return condition(mutedStretch(playedSoFar())); }, kPatience, 0.01);
+        return waitFor([&] { return condition(mutedStretch(playedSoFar())); }, PATIENCE, 0.01);
     };
     ASSERT_TRUE(playedSoFarMeets([](const MutedStretch& s) { return s.loud > 2048; }));
     music.silence();
     EXPECT_EQ(music.volume(), 0.0f);
-    ASSERT_TRUE(playedSoFarMeets([](const MutedStretch& s) { return s.muted > kRate / 10; }));
+    ASSERT_TRUE(playedSoFarMeets([](const MutedStretch& s) { return s.muted > RATE / 10; }));
     music.silence();
     EXPECT_EQ(music.volume(), 1.0f);
-    ASSERT_TRUE(playedSoFarMeets([](const MutedStretch& s) { return s.restored > kRate / 20; }));
+    ASSERT_TRUE(playedSoFarMeets([](const MutedStretch& s) { return s.restored > RATE / 20; }));
 
     // Full-volume frames, then a muted stretch, then full volume again, with
     // the tune moving on underneath.
     const MutedStretch stretch = mutedStretch(played());
     EXPECT_GT(stretch.loud, 2048u);
-    EXPECT_GT(stretch.muted, static_cast<size_t>(kRate / 10));
+    EXPECT_GT(stretch.muted, static_cast<size_t>(RATE / 10));
     ASSERT_TRUE(stretch.faded);
     EXPECT_GT(stretch.firstAfter, stretch.lastBefore + static_cast<int64_t>(stretch.muted));
-    EXPECT_GT(stretch.restored, static_cast<size_t>(kRate / 20));
+    EXPECT_GT(stretch.restored, static_cast<size_t>(RATE / 20));
 
     Music idle;
     idle.silence();
@@ -583,7 +581,7 @@ TEST_F(MusicTest, ConvertsTheTuneToTheDeviceFormat) {
     writeWav(dir / "mono.wav", 22050, 1, samples);
     ASSERT_TRUE(music.initialize(44000, (dir / "mono.wav").string()));
     music.play();
-    ASSERT_TRUE(waitFor([&] { return music.hasMusicEnded(); }, kPatience));
+    ASSERT_TRUE(waitFor([&] { return music.hasMusicEnded(); }, PATIENCE));
     const std::vector<float> out = heard();
 
     size_t first = 0;
@@ -679,7 +677,7 @@ TEST_F(MusicTest, ADecoderLeftBehindDelaysTheTuneByWholeBuffersAndLosesNoFrame) 
     writeNoiseTune(dir / "noise.wav", 1.0);
     ASSERT_TRUE(music.initialize(44000, (dir / "noise.wav").string()));
     music.play();
-    ASSERT_TRUE(waitFor([&] { return music.hasMusicEnded(); }, kPatience));
+    ASSERT_TRUE(waitFor([&] { return music.hasMusicEnded(); }, PATIENCE));
     EXPECT_DOUBLE_EQ(music.position(), 1.0);
     const std::vector<float> out = played();
 
@@ -697,7 +695,7 @@ TEST_F(MusicTest, ADecoderLeftBehindDelaysTheTuneByWholeBuffersAndLosesNoFrame) 
     Music steady;
     ASSERT_TRUE(steady.initialize(44000, (dir / "noise.wav").string()));
     steady.play();
-    ASSERT_TRUE(waitFor([&] { return steady.hasMusicEnded(); }, kPatience));
+    ASSERT_TRUE(waitFor([&] { return steady.hasMusicEnded(); }, PATIENCE));
     steady.cleanUp();
     const std::vector<float> through = withoutSilentBuffers(readPlayed(dir / "played.raw"));
     ASSERT_GE(through.size(), 44000u * 2);

@@ -47,6 +47,14 @@ std::string timeAndResolutionConfiguration(bool release, int width, int height) 
     return text;
 }
 
+// Writes the shaders and configuration of a demo that draws the configured
+// size and the music time (TIME_AND_RESOLUTION_SHADER).
+void writeTimeAndResolutionDemo(TempDir& dir, bool release, int width, int height) {
+    dir.write("shaders/vertex.glsl", passThroughVertexShader());
+    dir.write("shaders/fragment.glsl", TIME_AND_RESOLUTION_SHADER);
+    dir.write("configuration.json", timeAndResolutionConfiguration(release, width, height));
+}
+
 int channel(double value) { return static_cast<int>(std::lround(std::clamp(value, 0.0, 1.0) * 255.0)); }
 
 bool near(int actual, int expected, int tolerance = 1) { return std::abs(actual - expected) <= tolerance; }
@@ -94,9 +102,7 @@ bool startWithoutLog(Player& player) {
 TEST(PlayerRender, TimeAndResolutionUniformsShowTheMusicTimeAndTheConfiguredSize) {
     Player player;
     ASSERT_TRUE(writeTone(player.dir(), "tone.wav", 20.0));
-    player.dir().write("shaders/vertex.glsl", passThroughVertexShader());
-    player.dir().write("shaders/fragment.glsl", TIME_AND_RESOLUTION_SHADER);
-    player.dir().write("configuration.json", timeAndResolutionConfiguration(false, 200, 150));
+    writeTimeAndResolutionDemo(player.dir(), false, 200, 150);
     ASSERT_TRUE(startWithoutLog(player)) << player.standardOutput();
 
     const Image first = player.waitForImage([](const Image& image) {
@@ -124,9 +130,7 @@ TEST(PlayerRender, TimeAndResolutionUniformsShowTheMusicTimeAndTheConfiguredSize
 
 TEST(PlayerRender, ResizedWindowIsFilledWhileResolutionKeepsTheConfiguredSize) {
     Player player;
-    player.dir().write("shaders/vertex.glsl", passThroughVertexShader());
-    player.dir().write("shaders/fragment.glsl", TIME_AND_RESOLUTION_SHADER);
-    player.dir().write("configuration.json", timeAndResolutionConfiguration(false, 200, 150));
+    writeTimeAndResolutionDemo(player.dir(), false, 200, 150);
     ASSERT_TRUE(startWithoutLog(player)) << player.standardOutput();
     ASSERT_TRUE(showsSizeEverywhere(player.waitForImage([](const Image& image) {
         return image.width == 200 && showsSizeEverywhere(image, 200, 150);
@@ -156,9 +160,7 @@ TEST(PlayerRender, ResizedWindowIsFilledWhileResolutionKeepsTheConfiguredSize) {
 TEST(PlayerRender, ReleaseModeFillsTheScreenWithTheConfiguredResolution) {
     Player player;
     ASSERT_TRUE(writeTone(player.dir(), "tone.wav", 20.0));
-    player.dir().write("shaders/vertex.glsl", passThroughVertexShader());
-    player.dir().write("shaders/fragment.glsl", TIME_AND_RESOLUTION_SHADER);
-    player.dir().write("configuration.json", timeAndResolutionConfiguration(true, 200, 150));
+    writeTimeAndResolutionDemo(player.dir(), true, 200, 150);
     ASSERT_TRUE(startAndWait(player)) << player.standardOutput();
 
     const Image screen = player.waitForImage([](const Image& image) {

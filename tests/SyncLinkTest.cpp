@@ -113,14 +113,6 @@ int openDescriptors()
 }
 #endif
 
-Bytes concat(std::initializer_list<Bytes> parts)
-{
-    Bytes out;
-    for (const Bytes& p : parts)
-        out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
-
 class SyncLink : public ::testing::Test {
 protected:
     void SetUp() override

@@ -16,11 +16,21 @@
 
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <vector>
 
 namespace Tolvane::Testing {
 
 using Bytes = std::vector<uint8_t>;
+
+// The parts one after the other, e.g. several messages sent as one batch.
+inline Bytes concat(std::initializer_list<Bytes> parts)
+{
+    Bytes out;
+    for (const Bytes& p : parts)
+        out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
 
 inline uint32_t floatBits(float f)
 {

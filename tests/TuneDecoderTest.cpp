@@ -19,8 +19,8 @@ using Tolvane::TuneDecoder;
 
 namespace {
 
-constexpr int kRate = 44100;
-constexpr int64_t kFrames = 10 * kRate; // the 10-second tune
+constexpr int RATE = 44100;
+constexpr int64_t FRAMES = 10 * RATE; // the 10-second tune
 
 using Bytes = std::vector<char>;
 
@@ -121,7 +121,7 @@ struct Export {
     const char* options;
     bool header;
 };
-const Export kExports[] = {
+const Export EXPORTS[] = {
     {"cbr.mp3", "-b 192", true},
     {"vbr.mp3", "-V 4", true},
     {"vbr-bare.mp3", "-V 4 -t", false},
@@ -131,25 +131,25 @@ const Export kExports[] = {
 } // namespace
 
 TEST_F(TuneDecoderTest, Mp3LengthIsExactAndSeeksLandOnTheFramesReadFromTheStart) {
-    for (const Export& e : kExports) {
+    for (const Export& e : EXPORTS) {
         SCOPED_TRACE(e.name);
         const fs::path mp3 = encode(e.name, e.options);
         if (mp3.empty()) GTEST_SKIP() << "no lame";
         TuneDecoder decoder;
         ASSERT_TRUE(decoder.open(mp3.string())) << decoder.failure();
         ASSERT_EQ(decoder.channels(), 2);
-        ASSERT_EQ(decoder.rate(), kRate);
+        ASSERT_EQ(decoder.rate(), RATE);
         if (e.header) {
-            EXPECT_EQ(decoder.frames(), kFrames);
+            EXPECT_EQ(decoder.frames(), FRAMES);
         } else {
             // Without a header the delay and padding stay: a few frames more.
-            EXPECT_GT(decoder.frames(), kFrames);
-            EXPECT_LT(decoder.frames(), kFrames + 3 * 1152);
+            EXPECT_GT(decoder.frames(), FRAMES);
+            EXPECT_LT(decoder.frames(), FRAMES + 3 * 1152);
         }
         const std::vector<float> all = readAll(decoder);
         ASSERT_EQ(static_cast<int64_t>(all.size()), decoder.frames() * 2) << "the length is what plays";
 
-        for (int64_t at : {int64_t{0}, int64_t{12345}, kFrames / 2 + 7, decoder.frames() - 100}) {
+        for (int64_t at : {int64_t{0}, int64_t{12345}, FRAMES / 2 + 7, decoder.frames() - 100}) {
             SCOPED_TRACE(at);
             ASSERT_TRUE(decoder.seek(at));
             std::vector<float> got(200);
@@ -163,7 +163,7 @@ TEST_F(TuneDecoderTest, Mp3LengthIsExactAndSeeksLandOnTheFramesReadFromTheStart)
 }
 
 TEST_F(TuneDecoderTest, TagsAndJunkAroundAnMp3AreSkipped) {
-    for (const Export& e : {kExports[1], kExports[2]}) {
+    for (const Export& e : {EXPORTS[1], EXPORTS[2]}) {
         SCOPED_TRACE(e.name);
         const fs::path mp3 = encode(e.name, e.options);
         if (mp3.empty()) GTEST_SKIP() << "no lame";

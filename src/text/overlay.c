@@ -107,6 +107,22 @@ static int _gltAdvance(char c)
     return glyph ? glyph->w : 0;
 }
 
+// Number of characters of string that pass the test, at most INT_MAX; 0 for
+// NULL.
+static int _gltCountCharacters(const char* string, bool (*counts)(char))
+{
+    if (!string)
+        return 0;
+    int count = 0;
+    for (; *string && count < INT_MAX; string++) {
+        if (counts(*string))
+            count++;
+    }
+    return count;
+}
+
+static bool _gltIsNewLine(char c) { return c == '\n'; }
+
 // ---- Internal steps ----------------------------------------------------
 
 void _gltGetFontTextureSize(int* width, int* height)
@@ -695,14 +711,7 @@ bool gltIsCharacterSupported(char c)
 
 int gltCountSupportedCharacters(const char* string)
 {
-    if (!string)
-        return 0;
-    int count = 0;
-    for (; *string && count < INT_MAX; string++) {
-        if (gltIsCharacterSupported(*string))
-            count++;
-    }
-    return count;
+    return _gltCountCharacters(string, gltIsCharacterSupported);
 }
 
 bool gltIsCharacterDrawable(char c)
@@ -713,24 +722,10 @@ bool gltIsCharacterDrawable(char c)
 
 int gltCountDrawableCharacters(const char* string)
 {
-    if (!string)
-        return 0;
-    int count = 0;
-    for (; *string && count < INT_MAX; string++) {
-        if (gltIsCharacterDrawable(*string))
-            count++;
-    }
-    return count;
+    return _gltCountCharacters(string, gltIsCharacterDrawable);
 }
 
 int gltCountNewLines(const char* string)
 {
-    if (!string)
-        return 0;
-    int count = 0;
-    for (; *string && count < INT_MAX; string++) {
-        if (*string == '\n')
-            count++;
-    }
-    return count;
+    return _gltCountCharacters(string, _gltIsNewLine);
 }

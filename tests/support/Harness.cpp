@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <sys/wait.h>
 #include <thread>
@@ -41,17 +42,19 @@ std::string readWholeFile(const std::string& path) {
 // goes away between two calls must not end the test.
 int ignoreXErrors(Display*, XErrorEvent*) { return 0; }
 
-long cardinalProperty(Display* display, Window window, const char* name, long fallback) {
+// The first item of a window's CARDINAL property; none when the window does
+// not have the property or it holds no 32-bit item.
+std::optional<long> cardinalProperty(Display* display, Window window, const char* name) {
     Atom atom = XInternAtom(display, name, True);
     if (atom == None) {
-        return fallback;
+        return std::nullopt;
     }
     Atom type = None;
     int format = 0;
     unsigned long count = 0;
     unsigned long after = 0;
     unsigned char* data = nullptr;
-    long value = fallback;
+    std::optional<long> value;
     if (XGetWindowProperty(display, window, atom, 0, 1, False, XA_CARDINAL, &type, &format, &count, &after,
                            &data) == Success &&
         data != nullptr && count == 1 && format == 32) {
@@ -76,7 +79,7 @@ Window findWindowOf(Display* display, Window root, long pid) {
     Window found = 0;
     for (unsigned int i = 0; i < count && found == 0; ++i) {
         XWindowAttributes attributes;
-        if (cardinalProperty(display, children[i], "_NET_WM_PID", -1) == pid &&
+        if (cardinalProperty(display, children[i], "_NET_WM_PID") == pid &&
             XGetWindowAttributes(display, children[i], &attributes) && attributes.map_state == IsViewable) {
             found = children[i];
         } else {
@@ -303,23 +306,7 @@ WindowGeometry Player::geometry() {
 }
 
 bool Player::hasIcon() {
-    Display* connection = display();
-    Atom atom = XInternAtom(connection, "_NET_WM_ICON", True);
-    if (atom == None || playerWindow == 0) {
-        return false;
-    }
-    Atom type = None;
-    int format = 0;
-    unsigned long count = 0;
-    unsigned long after = 0;
-    unsigned char* data = nullptr;
-    bool present = XGetWindowProperty(connection, playerWindow, atom, 0, 2, False, XA_CARDINAL, &type, &format,
-                                      &count, &after, &data) == Success &&
-                   count > 0;
-    if (data != nullptr) {
-        XFree(data);
-    }
-    return present;
+    return playerWindow != 0 && cardinalProperty(display(), playerWindow, "_NET_WM_ICON").has_value();
 }
 
 bool Player::cursorHidden() {

@@ -24,7 +24,7 @@ namespace Tolvane::Capture {
 
 namespace {
 
-constexpr const char* kAudioName = "audio.wav";
+constexpr const char* AUDIO_NAME = "audio.wav";
 
 // Removes a temporary file when it goes out of scope.
 class TemporaryFile {
@@ -103,7 +103,7 @@ bool Capture::drawFrames(OffscreenRenderer& renderer, FrameSink& sink, double fr
 
 int Capture::fail(int status, const std::string& message) {
     std::fprintf(messages, "tolvane-capture: %s\n", message.c_str());
-    if (status == kBadRequest) {
+    if (status == BAD_REQUEST) {
         std::fprintf(messages, "run tolvane-capture --help for usage\n");
     }
     std::fflush(messages);
@@ -134,17 +134,17 @@ struct Capture::Job {
 
 int Capture::readDemo(const CaptureOptions& options, Job& job) {
     if (!job.configuration.read(options.configuration)) {
-        return fail(kFailure, "cannot read the configuration \"" + options.configuration + "\"");
+        return fail(FAILURE, "cannot read the configuration \"" + options.configuration + "\"");
     }
     job.width = options.width.value_or(job.configuration.demo.width);
     job.height = options.height.value_or(job.configuration.demo.height);
     if (job.width <= 0 || job.height <= 0) {
-        return fail(kBadRequest, "bad size " + sizeText(job.width, job.height) +
+        return fail(BAD_REQUEST, "bad size " + sizeText(job.width, job.height) +
                                      " in the configuration: give one with --size WxH");
     }
     job.video = !options.video.empty();
     if (job.video && (job.width % 2 != 0 || job.height % 2 != 0)) {
-        return fail(kBadRequest, "bad size " + sizeText(job.width, job.height) +
+        return fail(BAD_REQUEST, "bad size " + sizeText(job.width, job.height) +
                                      " for a video: H.264 needs an even width and height");
     }
 
@@ -154,7 +154,7 @@ int Capture::readDemo(const CaptureOptions& options, Job& job) {
         std::error_code code;
         const std::string hint =
             fs::exists(Platform::filePath(file), code) ? "" : " (paths in the configuration are relative to the working directory)";
-        return fail(kFailure, "cannot open the tune \"" + file + "\": " + why + hint);
+        return fail(FAILURE, "cannot open the tune \"" + file + "\": " + why + hint);
     }
     return 0;
 }
@@ -167,16 +167,16 @@ int Capture::checkRange(const CaptureOptions& options, Job& job) {
     job.to = options.to.value_or(length);
     const double slack = 0.5 / job.tune.rate();
     if (job.from >= length) {
-        return fail(kBadRequest, "bad range: --from " + formatSeconds(job.from) +
+        return fail(BAD_REQUEST, "bad range: --from " + formatSeconds(job.from) +
                                      " is not before the end of the tune (" + formatSeconds(length) + " s)");
     }
     if (job.to > length + slack) {
-        return fail(kBadRequest, "bad range: --to " + formatSeconds(job.to) + " is past the end of the tune (" +
+        return fail(BAD_REQUEST, "bad range: --to " + formatSeconds(job.to) + " is past the end of the tune (" +
                                      formatSeconds(length) + " s)");
     }
     job.count = frameCount(job.from, job.to, options.fpsNumerator, options.fpsDenominator);
     if (job.count < 1) {
-        return fail(kBadRequest, "bad range: from " + formatSeconds(job.from) + " to " + formatSeconds(job.to) +
+        return fail(BAD_REQUEST, "bad range: from " + formatSeconds(job.from) + " to " + formatSeconds(job.to) +
                                      " s holds no frame");
     }
     return 0;
@@ -184,13 +184,13 @@ int Capture::checkRange(const CaptureOptions& options, Job& job) {
 
 // Everything the capture writes is checked before the slow part starts.
 int Capture::checkOutputs(const CaptureOptions& options, Job& job) {
-    if (job.video && *VideoEncoder::kUnavailable) {
-        return fail(kBadRequest, VideoEncoder::kUnavailable);
+    if (job.video && *VideoEncoder::UNAVAILABLE) {
+        return fail(BAD_REQUEST, VideoEncoder::UNAVAILABLE);
     }
     if (job.video) {
         job.ffmpeg = VideoEncoder::findFfmpeg();
         if (job.ffmpeg.empty()) {
-            return fail(kFailure, "ffmpeg is not on PATH, and it is needed to make a video: install it, or "
+            return fail(FAILURE, "ffmpeg is not on PATH, and it is needed to make a video: install it, or "
                                   "leave out --video to write PNG frames");
         }
     }
@@ -201,13 +201,13 @@ int Capture::checkOutputs(const CaptureOptions& options, Job& job) {
         fs::create_directories(outPath, code);
         const std::error_code created = code;
         if (!fs::is_directory(outPath, code)) {
-            return fail(kFailure, "cannot write to the output directory \"" + options.outDir + "\": " +
+            return fail(FAILURE, "cannot write to the output directory \"" + options.outDir + "\": " +
                                       (created ? created.message() : "it is not a directory"));
         }
         job.outDir = fs::absolute(outPath).lexically_normal().u8string();
-        job.audioPath = (Platform::filePath(job.outDir) / kAudioName).u8string();
+        job.audioPath = (Platform::filePath(job.outDir) / AUDIO_NAME).u8string();
         if (!canWriteBeside(job.audioPath, why)) {
-            return fail(kFailure, "cannot write to the output directory \"" + options.outDir + "\": " + why);
+            return fail(FAILURE, "cannot write to the output directory \"" + options.outDir + "\": " + why);
         }
     } else {
         job.audioPath =
@@ -215,7 +215,7 @@ int Capture::checkOutputs(const CaptureOptions& options, Job& job) {
         job.temporaryAudio = std::make_unique<TemporaryFile>(job.audioPath);
     }
     if (job.video && !canWriteBeside(options.video, why)) {
-        return fail(kFailure, "cannot write the video \"" + options.video + "\": " + why);
+        return fail(FAILURE, "cannot write the video \"" + options.video + "\": " + why);
     }
     return 0;
 }
@@ -226,21 +226,21 @@ int Capture::openOutputs(const CaptureOptions& options, Job& job) {
     std::string why;
     std::vector<std::string> warnings;
     if (!job.renderer.open(job.configuration, job.width, job.height, why, warnings)) {
-        return fail(job.renderer.sizeRefused() ? kBadRequest : kFailure, why);
+        return fail(job.renderer.sizeRefused() ? BAD_REQUEST : FAILURE, why);
     }
     for (const std::string& warning : warnings) {
         warn(warning);
     }
 
     if (!job.tune.writeExcerpt(job.from, job.to, job.audioPath, why)) {
-        return fail(kFailure, "cannot write the audio \"" + job.audioPath + "\": " + why);
+        return fail(FAILURE, "cannot write the audio \"" + job.audioPath + "\": " + why);
     }
 
     if (job.video) {
         auto encoder = std::make_unique<VideoEncoder>();
         if (!encoder->start(job.ffmpeg, job.width, job.height, options.fpsNumerator, options.fpsDenominator,
                             job.audioPath, options.video, why)) {
-            return fail(kFailure, why);
+            return fail(FAILURE, why);
         }
         job.sink = std::move(encoder);
     } else {
@@ -268,7 +268,7 @@ int Capture::drawAll(const CaptureOptions& options, Job& job) {
             std::error_code ignored;
             fs::remove(Platform::filePath(options.video), ignored);
         }
-        return fail(kFailure, job.sink->error());
+        return fail(FAILURE, job.sink->error());
     }
     progress.finish();
     return 0;
@@ -281,7 +281,7 @@ void Capture::reportWritten(const CaptureOptions& options, const Job& job) {
         const std::string frames = job.count == 1 ? PngSequence::frameName(0)
                                                   : PngSequence::frameName(0) + " to " +
                                                         PngSequence::frameName(job.count - 1);
-        std::fprintf(messages, "wrote %s and %s to %s\n", frames.c_str(), kAudioName, job.outDir.c_str());
+        std::fprintf(messages, "wrote %s and %s to %s\n", frames.c_str(), AUDIO_NAME, job.outDir.c_str());
         // Frames of an earlier, longer capture would be taken for part of
         // this one by anything that reads the numbered files in order.
         std::error_code code;
@@ -291,7 +291,7 @@ void Capture::reportWritten(const CaptureOptions& options, const Job& job) {
         }
     }
     if (job.video && !job.outDir.empty()) {
-        std::fprintf(messages, "wrote %s to %s\n", kAudioName, job.outDir.c_str());
+        std::fprintf(messages, "wrote %s to %s\n", AUDIO_NAME, job.outDir.c_str());
     }
 }
 

@@ -24,8 +24,8 @@ public:
     // Exit statuses: a request that cannot be met as given (bad size, range,
     // frame rate or arguments), and a failure while trying (unreadable demo,
     // unwritable output, no display, no ffmpeg, ...).
-    static constexpr int kBadRequest = 2;
-    static constexpr int kFailure = 1;
+    static constexpr int BAD_REQUEST = 2;
+    static constexpr int FAILURE = 1;
 
     // Messages (errors, warnings, progress) go to messages.
     explicit Capture(std::FILE* messages);

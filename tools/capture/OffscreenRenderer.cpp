@@ -15,7 +15,7 @@ namespace Tolvane::Capture {
 namespace {
 
 // The sync driver names its track files from this base, as in the player.
-constexpr const char* kTrackFileBase = "sync";
+constexpr const char* TRACK_FILE_BASE = "sync";
 
 // The window library's description of its last error, or fallback.
 std::string windowSystemError(const char* fallback) {
@@ -165,7 +165,7 @@ void OffscreenRenderer::checkTracks(const Configuration& configuration, std::vec
         const Common::Gateway gateway = cosmonaut.getTrack(track.name);
         const std::vector<std::string> names = componentNames(track);
         for (size_t c = 0; c < names.size(); ++c) {
-            const std::string path = sync_track_path(kTrackFileBase, names[c].c_str());
+            const std::string path = sync_track_path(TRACK_FILE_BASE, names[c].c_str());
             std::error_code code;
             if (!std::filesystem::exists(Platform::filePath(path), code)) {
                 warnings.push_back("no track file \"" + path + "\" in the working directory: track \"" +

@@ -7,9 +7,9 @@ namespace Tolvane::Capture {
 
 namespace {
 
-constexpr int kBarWidth = 30;
+constexpr int BAR_WIDTH = 30;
 // The bar is redrawn at most this often.
-constexpr std::chrono::milliseconds kRedrawInterval(100);
+constexpr std::chrono::milliseconds REDRAW_INTERVAL(100);
 
 // Whole seconds as m:ss or h:mm:ss.
 std::string clockText(double seconds) {
@@ -30,9 +30,9 @@ ProgressBar::ProgressBar(std::FILE* stream, int64_t total, bool live)
 
 std::string ProgressBar::line(int64_t done, int64_t total, double seconds) {
     const double fraction = total > 0 ? static_cast<double>(done) / total : 1.0;
-    const int filled = static_cast<int>(fraction * kBarWidth);
+    const int filled = static_cast<int>(fraction * BAR_WIDTH);
     std::string bar = "[" + std::string(static_cast<size_t>(filled), '#') +
-                      std::string(static_cast<size_t>(kBarWidth - filled), '.') + "]";
+                      std::string(static_cast<size_t>(BAR_WIDTH - filled), '.') + "]";
     char text[160];
     if (done > 0 && seconds > 0.0) {
         const double rate = done / seconds;
@@ -52,7 +52,7 @@ void ProgressBar::update(int64_t frames) {
         return;
     }
     const Clock::time_point now = Clock::now();
-    if (now - lastDrawn < kRedrawInterval && done < total) {
+    if (now - lastDrawn < REDRAW_INTERVAL && done < total) {
         return;
     }
     lastDrawn = now;

@@ -13,7 +13,7 @@ namespace Tolvane::Capture {
 namespace {
 
 // Frames copied at a time.
-constexpr sf_count_t kChunk = 8192;
+constexpr sf_count_t CHUNK = 8192;
 
 // Whether samples of this encoding carry more than 16 bits.
 bool isDeep(int format) {
@@ -89,11 +89,11 @@ bool TuneReader::writeExcerpt(double from, double to, const std::string& path, s
     }
 
     // Seek to the first frame; a decoder that cannot seek is read up to it.
-    std::vector<int> buffer(static_cast<size_t>(kChunk) * channelCount);
+    std::vector<int> buffer(static_cast<size_t>(CHUNK) * channelCount);
     if (sf_seek(file, first, SEEK_SET) != first) {
         sf_seek(file, 0, SEEK_SET);
         for (int64_t skipped = 0; skipped < first;) {
-            const sf_count_t got = sf_readf_int(file, buffer.data(), std::min<int64_t>(kChunk, first - skipped));
+            const sf_count_t got = sf_readf_int(file, buffer.data(), std::min<int64_t>(CHUNK, first - skipped));
             if (got <= 0) {
                 break;
             }
@@ -103,7 +103,7 @@ bool TuneReader::writeExcerpt(double from, double to, const std::string& path, s
 
     bool ok = true;
     for (int64_t written = 0; written < count && ok;) {
-        const sf_count_t want = std::min<int64_t>(kChunk, count - written);
+        const sf_count_t want = std::min<int64_t>(CHUNK, count - written);
         sf_count_t got = sf_readf_int(file, buffer.data(), want);
         got = std::max<sf_count_t>(got, 0);
         // Past the decoded end (a length the decoder estimated too long)

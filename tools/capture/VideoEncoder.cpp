@@ -14,12 +14,12 @@ std::string VideoEncoder::findFfmpeg() { return ""; }
 
 bool VideoEncoder::start(const std::string&, int, int, int64_t, int64_t, const std::string&, const std::string&,
                          std::string& error) {
-    error = kUnavailable;
+    error = UNAVAILABLE;
     return false;
 }
 
 bool VideoEncoder::write(int64_t, std::vector<uint8_t>&&) {
-    failure = kUnavailable;
+    failure = UNAVAILABLE;
     return false;
 }
 

@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
     }
     if (!parsed.error.empty()) {
         std::fprintf(stderr, "tolvane-capture: %s\nrun tolvane-capture --help for usage\n", parsed.error.c_str());
-        return Capture::kBadRequest;
+        return Capture::BAD_REQUEST;
     }
     Capture capture(stderr);
     return capture.run(parsed.options);
