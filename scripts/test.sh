@@ -2,7 +2,8 @@
 # Installs what the project needs, builds it, and runs every test: once in an
 # ordinary build and once under AddressSanitizer + UndefinedBehaviorSanitizer;
 # then runs each fuzz target for a short while (TOLVANE_FUZZ_SECONDS, 30 by
-# default). Exits non-zero when anything fails.
+# default); then cross-builds for Windows and tests that under Wine
+# (scripts/test-windows.sh). Exits non-zero when anything fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -37,5 +38,8 @@ build_and_test build-asan " under AddressSanitizer and UndefinedBehaviorSanitize
 
 echo "== fuzz each target briefly"
 "$root/scripts/fuzz.sh" "${TOLVANE_FUZZ_SECONDS:-30}"
+
+echo "== the Windows build, its tests under Wine"
+"$root/scripts/test-windows.sh"
 
 echo "== all tests passed"

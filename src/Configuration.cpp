@@ -1,6 +1,8 @@
 #include "Configuration.h"
 #include "LenientJson.h"
 
+#include "Platform.h"
+
 #include "sync.h"
 
 #include <json/json.h>
@@ -176,7 +178,7 @@ Configuration::Configuration() {
 Configuration::~Configuration() = default;
 
 bool Configuration::read(const std::string& path) {
-    std::ifstream stream(path, std::ifstream::binary);
+    std::ifstream stream(Platform::filePath(path), std::ifstream::binary);
     if (!stream.is_open()) {
         return false;
     }
@@ -233,8 +235,8 @@ bool Configuration::read(const std::string& path) {
 
 void Configuration::resolvePaths(const std::string& folder) {
     const auto resolve = [&folder](std::string& path) {
-        if (!path.empty() && std::filesystem::path(path).is_relative()) {
-            path = (std::filesystem::path(folder) / path).string();
+        if (!path.empty() && Platform::filePath(path).is_relative()) {
+            path = (Platform::filePath(folder) / Platform::filePath(path)).u8string();
         }
     };
     resolve(demo.icon);

@@ -1,11 +1,12 @@
 #include "Helpers.h"
 
+#include "Platform.h"
+
 #include <GLFW/glfw3.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -52,7 +53,7 @@ bool readFile(const std::string& path, std::string& contents, std::string& error
     error.clear();
     // Non-blocking, so that opening a FIFO with no writer returns at once;
     // it is refused below like every file that is not a regular one.
-    const Descriptor file{open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
+    const Descriptor file{Platform::openForReading(path)};
     if (file.fd < 0) {
         error = std::strerror(errno);
         return false;

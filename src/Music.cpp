@@ -17,7 +17,9 @@
 #include "TuneDecoder.h"
 
 #include <SDL.h>
+#ifdef __linux__
 #include <dlfcn.h>
+#endif
 
 #include <algorithm>
 #include <cassert>
@@ -69,6 +71,7 @@ Uint16 bufferFrames(int frequency) {
     return static_cast<Uint16>(frames);
 }
 
+#ifdef __linux__
 // Called by the sound card library instead of printing to standard error.
 void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
 
@@ -85,6 +88,10 @@ void silenceSoundCardLibrary() {
         if (setHandler) setHandler(quietAlsa);
     });
 }
+#else
+// Other systems' sound back ends do not write to standard error.
+void silenceSoundCardLibrary() {}
+#endif
 
 } // namespace
 

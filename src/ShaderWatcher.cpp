@@ -9,7 +9,45 @@
 #include <unistd.h>
 #endif
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace Tolvane {
+
+#ifdef _WIN32
+
+struct ShaderWatcher::Folder {
+    std::filesystem::path path;
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    OVERLAPPED overlapped{};
+    alignas(DWORD) char buffer[16384];
+
+    ~Folder() {
+        if (overlapped.hEvent != nullptr) {
+            // The system writes into buffer until the read is over.
+            DWORD ignored = 0;
+            if (CancelIoEx(handle, &overlapped) || GetLastError() != ERROR_NOT_FOUND) {
+                GetOverlappedResult(handle, &overlapped, &ignored, TRUE);
+            }
+            CloseHandle(overlapped.hEvent);
+        }
+        if (handle != INVALID_HANDLE_VALUE) {
+            CloseHandle(handle);
+        }
+    }
+
+    // Asks for the next batch of changes in the folder, without waiting.
+    bool read() {
+        ResetEvent(overlapped.hEvent);
+        return ReadDirectoryChangesW(handle, buffer, sizeof buffer, FALSE,
+                                     FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_LAST_WRITE |
+                                         FILE_NOTIFY_CHANGE_SIZE,
+                                     nullptr, &overlapped, nullptr) != 0;
+    }
+};
+
+#endif
 
 ShaderWatcher::ShaderWatcher() = default;
 
@@ -73,6 +111,74 @@ bool ShaderWatcher::drainEvents() {
             }
         }
     }
+}
+
+#elif defined(_WIN32)
+
+bool ShaderWatcher::watch(const std::vector<std::string>& paths) {
+    bool all = true;
+    for (const std::string& path : paths) {
+        const std::filesystem::path file = std::filesystem::u8path(path);
+        const std::filesystem::path folder = file.has_parent_path() ? file.parent_path() : ".";
+        int index = -1;
+        for (size_t i = 0; i < folders.size(); ++i) {
+            std::error_code code;
+            if (std::filesystem::equivalent(folders[i]->path, folder, code)) {
+                index = static_cast<int>(i);
+            }
+        }
+        if (index < 0) {
+            auto watched = std::make_unique<Folder>();
+            watched->path = folder;
+            watched->handle = CreateFileW(folder.c_str(), FILE_LIST_DIRECTORY,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
+            if (watched->handle == INVALID_HANDLE_VALUE) {
+                all = false;
+                continue;
+            }
+            watched->overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+            if (watched->overlapped.hEvent == nullptr || !watched->read()) {
+                all = false;
+                continue;
+            }
+            index = static_cast<int>(folders.size());
+            folders.push_back(std::move(watched));
+        }
+        files.push_back({index, file.filename().u8string()});
+        queue = 1;
+    }
+    return all;
+}
+
+bool ShaderWatcher::drainEvents() {
+    bool touched = false;
+    for (size_t i = 0; i < folders.size(); ++i) {
+        Folder& folder = *folders[i];
+        DWORD length = 0;
+        if (!GetOverlappedResult(folder.handle, &folder.overlapped, &length, FALSE)) {
+            continue;  // nothing yet (or the folder is gone)
+        }
+        // An empty batch means the system's buffer overflowed and lost
+        // changes: one of them may have been a save.
+        touched = touched || length == 0;
+        for (DWORD offset = 0; offset < length;) {
+            const auto* change = reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(folder.buffer + offset);
+            const std::wstring wide(change->FileName, change->FileNameLength / sizeof(WCHAR));
+            const std::string name = std::filesystem::path(wide).u8string();
+            if (change->Action != FILE_ACTION_REMOVED && change->Action != FILE_ACTION_RENAMED_OLD_NAME) {
+                for (const WatchedFile& file : files) {
+                    touched = touched || (file.folder == static_cast<int>(i) && file.name == name);
+                }
+            }
+            if (change->NextEntryOffset == 0) {
+                break;
+            }
+            offset += change->NextEntryOffset;
+        }
+        folder.read();
+    }
+    return touched;
 }
 
 #else

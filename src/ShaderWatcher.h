@@ -3,7 +3,8 @@
 // Tells the frame loop when a shader file has been saved, so that editing
 // mode can rebuild the program without a key press.
 //
-// It watches the folders that hold the files (inotify on Linux), not the
+// It watches the folders that hold the files (inotify on Linux,
+// ReadDirectoryChangesW on Windows), not the
 // files themselves: many editors save by writing a new file and renaming it
 // over the old one, and a watch on the old file would hear nothing from the
 // second save on. A file counts as saved when a writer closes it or a file
@@ -11,9 +12,12 @@
 // save that writes twice) is reported once, after DEBOUNCE of quiet.
 //
 // Use: watch(paths) once, then poll() once a frame; poll never blocks.
-// Where inotify does not exist, watch returns false and poll never reports.
+// Windows reports writes, not a writer closing the file: there a save counts
+// from its last write, and DEBOUNCE of quiet is what keeps a file from being
+// read half written. Elsewhere watch returns false and poll never reports.
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -52,8 +56,15 @@ private:
     // watched file.
     bool drainEvents();
 
+    // The inotify queue; on Windows 1 once a folder is watched.
     int queue = -1;
     std::vector<WatchedFile> files;
+#ifdef _WIN32
+    // A watched folder with its change read in progress; files[i].folder
+    // indexes these.
+    struct Folder;
+    std::vector<std::unique_ptr<Folder>> folders;
+#endif
     bool pending = false;
     std::chrono::steady_clock::time_point due;
 };

@@ -1,5 +1,7 @@
 #include "TuneDecoder.h"
 
+#include "Platform.h"
+
 #include <mpg123.h>
 #include <sndfile.h>
 
@@ -24,7 +26,7 @@ constexpr long SEEK_PREFRAMES = 16;
 // is taken for MP3, which may start with tags or junk; libsndfile's own
 // probe would report its failed attempts on the standard error stream.
 bool isSndfileFormat(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(Platform::filePath(path), std::ios::binary);
     char h[4] = {};
     if (!in.read(h, sizeof h)) return false;
     static const char* const signatures[] = {"RIFF", "RIFX", "RF64", "BW64", "riff", "OggS", "fLaC", "FORM", ".snd", "caff"};
@@ -61,7 +63,7 @@ bool TuneDecoder::open(const std::string& path) {
     close();
     why.clear();
     {
-        std::ifstream probe(path, std::ios::binary);
+        std::ifstream probe(Platform::filePath(path), std::ios::binary);
         if (!probe) {
             why = "cannot be read";
             return false;
@@ -129,7 +131,7 @@ bool TuneDecoder::openMp3(const std::string& path) {
 
 bool TuneDecoder::openOther(const std::string& path) {
     SF_INFO info{};
-    other = sf_open(path.c_str(), SFM_READ, &info);
+    other = Platform::openSoundFile(path, SFM_READ, &info);
     if (!other) {
         why = "cannot be decoded";
         return false;

@@ -8,6 +8,7 @@
 #include "Helpers.h"
 #include "Logger.h"
 #include "Music.h"
+#include "Platform.h"
 #include "Shader.h"
 #include "ShaderWatcher.h"
 #include "TextureManager.h"
@@ -351,28 +352,29 @@ void startComponents(sync_cb& callbacks, const std::string& demoFolder) {
 // it relative to the working directory), or a folder holding
 // configuration.json (paths relative to the folder). Returns the folder, or
 // the empty string for a file.
-std::string readDemo(int argc, char** argv) {
-    const std::string argument = argc > 1 ? argv[1] : "configuration.json";
+std::string readDemo(const std::vector<std::string>& arguments) {
+    const std::string argument = arguments.size() > 1 ? arguments[1] : "configuration.json";
     std::error_code error;
-    if (!std::filesystem::is_directory(argument, error)) {
+    if (!std::filesystem::is_directory(Platform::filePath(argument), error)) {
         configurations.read(argument);
         return std::string();
     }
-    configurations.read((std::filesystem::path(argument) / "configuration.json").string());
+    configurations.read((Platform::filePath(argument) / "configuration.json").u8string());
     configurations.resolvePaths(argument);
     return argument;
 }
 
 int main(int argc, char** argv) {
-    if (argc > 1 && std::strcmp(argv[1], "--help") == 0) {
+    const std::vector<std::string> arguments = Platform::arguments(argc, argv);
+    if (arguments.size() > 1 && arguments[1] == "--help") {
         std::fputs(USAGE, stdout);
         return 0;
     }
-    if (argc > 1 && std::strcmp(argv[1], "--version") == 0) {
+    if (arguments.size() > 1 && arguments[1] == "--version") {
         std::printf("tolvane %s\n", VERSION);
         return 0;
     }
-    const std::string demoFolder = readDemo(argc, argv);
+    const std::string demoFolder = readDemo(arguments);
 #ifdef SIGXFSZ
     // A save beyond the file-size limit then fails like any failed write
     // instead of killing the player with the edits it holds.

@@ -3,6 +3,8 @@
 // writes every sample the player hands it to a file that the tests read back.
 
 #include "Music.h"
+#include "Platform.h"
+#include "TestFiles.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -58,7 +60,7 @@ void writeWav(const fs::path& path, int rate, int channels, const std::vector<sh
     info.samplerate = rate;
     info.channels = channels;
     info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    SNDFILE* file = Tolvane::Platform::openSoundFile(path.u8string(), SFM_WRITE, &info);
     ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
     sf_write_short(file, samples.data(), static_cast<sf_count_t>(samples.size()));
     sf_close(file);
@@ -96,7 +98,7 @@ void writeIndexTune(const fs::path& path, double seconds) {
 // Decodes a whole file the straightforward way, front to back.
 std::vector<float> decodeAll(const fs::path& path, SF_INFO& info) {
     info = SF_INFO{};
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    SNDFILE* file = Tolvane::Platform::openSoundFile(path.u8string(), SFM_READ, &info);
     std::vector<float> samples;
     if (!file) return samples;
     std::vector<float> chunk(4096 * info.channels);
@@ -164,15 +166,26 @@ std::vector<IndexRun> indexRuns(const std::vector<float>& played) {
 }
 
 void setEnv(const char* name, const std::string& value) {
+#ifdef _WIN32
+    _putenv_s(name, value.c_str());
+#else
     setenv(name, value.c_str(), 1);
+#endif
+}
+
+void unsetEnv(const char* name) {
+#ifdef _WIN32
+    _putenv_s(name, "");
+#else
+    unsetenv(name);
+#endif
 }
 
 class MusicTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/tolvane-music-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
+        dir = Tolvane::Testing::makeTempDirectory("tolvane-music-");
+        ASSERT_FALSE(dir.empty());
         const char* driver = std::getenv("SDL_AUDIODRIVER");
         savedDriver = driver ? driver : "";
     }
@@ -180,12 +193,12 @@ protected:
     void TearDown() override {
         music.cleanUp();
         if (savedDriver.empty()) {
-            unsetenv("SDL_AUDIODRIVER");
+            unsetEnv("SDL_AUDIODRIVER");
         } else {
             setEnv("SDL_AUDIODRIVER", savedDriver);
         }
-        unsetenv("SDL_DISKAUDIOFILE");
-        unsetenv("SDL_DISKAUDIODELAY");
+        unsetEnv("SDL_DISKAUDIOFILE");
+        unsetEnv("SDL_DISKAUDIODELAY");
         std::error_code ignored;
         fs::remove_all(dir, ignored);
     }

@@ -7,8 +7,12 @@
 #include "support/TestFiles.h"
 #include "sync.h"
 
+#ifdef _WIN32
+#include <winsock2.h>
+#else
 #include <poll.h>
 #include <unistd.h>
+#endif
 
 #include <cstdint>
 #include <cstring>
@@ -40,8 +44,13 @@ inline bool waitReadable(const sync_device* device, int timeoutMs = 5000)
 {
     if (device->link == SYNC_INVALID_SOCKET)
         return false;
+#ifdef _WIN32
+    WSAPOLLFD pfd{static_cast<SOCKET>(device->link), POLLIN, 0};
+    return WSAPoll(&pfd, 1, timeoutMs) > 0;
+#else
     pollfd pfd{device->link, POLLIN, 0};
     return poll(&pfd, 1, timeoutMs) > 0;
+#endif
 }
 
 } // namespace Tolvane::Testing

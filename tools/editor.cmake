@@ -2,7 +2,7 @@
 # the document model (no GL, unit-tested without a window) and the window.
 add_library(tolvane_editor_link STATIC ${CMAKE_CURRENT_SOURCE_DIR}/editor/EditorLink.cpp)
 target_include_directories(tolvane_editor_link PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/editor)
-target_link_libraries(tolvane_editor_link PUBLIC Threads::Threads)
+target_link_libraries(tolvane_editor_link PUBLIC sync Threads::Threads)
 
 # The document and the session: no window, no GL (unit-tested on their own).
 add_library(tolvane_editor_model STATIC
@@ -16,7 +16,7 @@ pkg_check_modules(IMGUI REQUIRED IMPORTED_TARGET imgui)
 # The window on top of the model (a library too, for the drawing benchmark).
 add_library(tolvane_editor_ui STATIC ${CMAKE_CURRENT_SOURCE_DIR}/editor/EditorWindow.cpp)
 target_include_directories(tolvane_editor_ui PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/editor)
-target_include_directories(tolvane_editor_ui PRIVATE /usr/include/imgui/backends)
+target_include_directories(tolvane_editor_ui PRIVATE ${IMGUI_INCLUDEDIR}/backends)
 target_link_libraries(tolvane_editor_ui PUBLIC tolvane_editor_model PkgConfig::IMGUI PkgConfig::GLFW OpenGL::GL ${CMAKE_DL_LIBS})
 
 add_executable(tolvane-editor ${CMAKE_CURRENT_SOURCE_DIR}/editor/main.cpp)

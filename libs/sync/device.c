@@ -6,6 +6,7 @@
 #define _POSIX_C_SOURCE 200809L /* getaddrinfo, fsync, clock_gettime, MSG_NOSIGNAL */
 #endif
 
+#include "files.h"
 #include "sync.h"
 
 #include <assert.h>
@@ -215,26 +216,6 @@ static const char *track_name_fault(const char *base, const char *name)
  * Track files
  * ------------------------------------------------------------------------ */
 
-/* Returns whether path names an existing directory (1), something else
- * that exists (0) or nothing (-1). */
-static int path_kind(const char *path)
-{
-	struct stat st;
-	if (stat(path, &st) != 0)
-		return -1;
-	return S_ISDIR(st.st_mode) ? 1 : 0;
-}
-
-/* Creates one directory. */
-static int make_dir(const char *path)
-{
-#ifdef _WIN32
-	return _mkdir(path);
-#else
-	return mkdir(path, 0777);
-#endif
-}
-
 /* Creates every missing directory on the way to the file at path, looking
  * only at the separators from offset from on (the device's folder before it
  * must exist). */
@@ -250,8 +231,8 @@ static int create_leading_dirs(const char *path, size_t from)
 	for (sep = strchr(buf + from, '/'); sep; sep = strchr(sep + 1, '/')) {
 		int kind;
 		*sep = '\0';
-		kind = path_kind(buf);
-		if ((kind < 0 && make_dir(buf) != 0 && path_kind(buf) != 1) || kind == 0) {
+		kind = sync_path_kind(buf);
+		if ((kind < 0 && sync_make_dir(buf) != 0 && sync_path_kind(buf) != 1) || kind == 0) {
 			result = -1;
 			break;
 		}
@@ -298,7 +279,7 @@ static char *copy_text(const char *text, size_t len)
 static int remove_file(const char *path)
 {
 #ifdef _WIN32
-	return remove(path);
+	return sync_remove(path);
 #else
 	return unlink(path);
 #endif
@@ -390,7 +371,7 @@ static unsigned char *encode_track(const sync_track *t, size_t *size)
 static int write_new_file(const char *path, const unsigned char *data, size_t size, int mode)
 {
 #ifdef _WIN32
-	FILE *file = fopen(path, "wb");
+	FILE *file = sync_fopen(path, "wb");
 	int ok;
 	(void)mode;
 	if (!file)
@@ -437,7 +418,7 @@ static int file_mode(const char *path)
 static int replace_file(const char *from, const char *to)
 {
 #ifdef _WIN32
-	return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? 0 : -1;
+	return sync_replace_file(from, to);
 #else
 	const char *slash = strrchr(to, '/');
 	char *dir;
@@ -1156,7 +1137,7 @@ sync_device *sync_create_device(const char *base)
 	d->link = SYNC_INVALID_SOCKET;
 	d->pending = SYNC_INVALID_SOCKET;
 	d->update_budget_ms = UPDATE_BUDGET_MS;
-	d->io.open = fopen;
+	d->io.open = sync_fopen;
 	d->io.read = fread;
 	d->io.close = fclose;
 	return d;

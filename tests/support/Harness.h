@@ -16,6 +16,7 @@
 #include <sys/types.h>
 #include <vector>
 
+
 struct _XDisplay;
 
 namespace Tolvane::Testing {

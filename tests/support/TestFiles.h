@@ -5,8 +5,6 @@
 
 #include "sync.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -14,21 +12,42 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
 namespace Tolvane::Testing {
 
+// Creates a fresh directory named prefix followed by random characters under
+// the system's temporary directory. Returns its path, or the empty string when
+// none could be made.
+inline std::string makeTempDirectory(const std::string& prefix) {
+    static const char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::random_device seed;
+    std::mt19937 random(seed());
+    std::error_code code;
+    const std::filesystem::path base = std::filesystem::temp_directory_path(code);
+    if (code) {
+        return "";
+    }
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = prefix;
+        for (int i = 0; i < 8; ++i) {
+            name += letters[random() % (sizeof letters - 1)];
+        }
+        // Fails when the name is taken: then another is tried.
+        if (std::filesystem::create_directory(base / name, code)) {
+            return (base / name).string();
+        }
+    }
+    return "";
+}
+
 // A temporary directory, removed with everything in it on destruction
 // (unless TOLVANE_KEEP_TEST_DIRS is set in the environment).
 class TempDir {
 public:
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "tolvane-test-XXXXXX").string();
-        if (mkdtemp(pattern.data()) != nullptr) {
-            root = pattern;
-        }
-    }
+    TempDir() : root(makeTempDirectory("tolvane-test-")) {}
     ~TempDir() {
         std::error_code ignored;
         if (!previous.empty()) {
@@ -74,7 +93,7 @@ public:
     std::vector<std::string> entries() const {
         std::vector<std::string> names;
         for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
-            names.push_back(std::filesystem::relative(entry.path(), root).string());
+            names.push_back(std::filesystem::relative(entry.path(), root).generic_string());
         }
         std::sort(names.begin(), names.end());
         return names;

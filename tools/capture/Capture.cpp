@@ -2,6 +2,7 @@
 
 #include "Configuration.h"
 #include "OffscreenRenderer.h"
+#include "Platform.h"
 #include "PngSequence.h"
 #include "ProgressBar.h"
 #include "TuneReader.h"
@@ -32,7 +33,7 @@ public:
     ~TemporaryFile() {
         if (!path.empty()) {
             std::error_code ignored;
-            fs::remove(path, ignored);
+            fs::remove(Platform::filePath(path), ignored);
         }
     }
     TemporaryFile(const TemporaryFile&) = delete;
@@ -47,13 +48,14 @@ private:
 // left as it is until the capture is ready to replace it.
 bool canWriteBeside(const std::string& path, std::string& error) {
     const std::string probe = path + ".tolvane-capture-" + std::to_string(getpid());
-    std::FILE* file = std::fopen(probe.c_str(), "wb");
+    std::FILE* file = Platform::openFile(probe, "wb");
     if (file == nullptr) {
         error = std::strerror(errno);
         return false;
     }
     std::fclose(file);
-    std::remove(probe.c_str());
+    std::error_code ignored;
+    fs::remove(Platform::filePath(probe), ignored);
     return true;
 }
 
@@ -151,7 +153,7 @@ int Capture::readDemo(const CaptureOptions& options, Job& job) {
     if (!job.tune.open(file, why)) {
         std::error_code code;
         const std::string hint =
-            fs::exists(file, code) ? "" : " (paths in the configuration are relative to the working directory)";
+            fs::exists(Platform::filePath(file), code) ? "" : " (paths in the configuration are relative to the working directory)";
         return fail(FAILURE, "cannot open the tune \"" + file + "\": " + why + hint);
     }
     return 0;
@@ -182,6 +184,9 @@ int Capture::checkRange(const CaptureOptions& options, Job& job) {
 
 // Everything the capture writes is checked before the slow part starts.
 int Capture::checkOutputs(const CaptureOptions& options, Job& job) {
+    if (job.video && *VideoEncoder::UNAVAILABLE) {
+        return fail(BAD_REQUEST, VideoEncoder::UNAVAILABLE);
+    }
     if (job.video) {
         job.ffmpeg = VideoEncoder::findFfmpeg();
         if (job.ffmpeg.empty()) {
@@ -192,20 +197,21 @@ int Capture::checkOutputs(const CaptureOptions& options, Job& job) {
     std::string why;
     if (!options.outDir.empty()) {
         std::error_code code;
-        fs::create_directories(options.outDir, code);
+        const fs::path outPath = Platform::filePath(options.outDir);
+        fs::create_directories(outPath, code);
         const std::error_code created = code;
-        if (!fs::is_directory(options.outDir, code)) {
+        if (!fs::is_directory(outPath, code)) {
             return fail(FAILURE, "cannot write to the output directory \"" + options.outDir + "\": " +
                                       (created ? created.message() : "it is not a directory"));
         }
-        job.outDir = fs::absolute(options.outDir).lexically_normal().string();
-        job.audioPath = (fs::path(job.outDir) / AUDIO_NAME).string();
+        job.outDir = fs::absolute(outPath).lexically_normal().u8string();
+        job.audioPath = (Platform::filePath(job.outDir) / AUDIO_NAME).u8string();
         if (!canWriteBeside(job.audioPath, why)) {
             return fail(FAILURE, "cannot write to the output directory \"" + options.outDir + "\": " + why);
         }
     } else {
         job.audioPath =
-            (fs::temp_directory_path() / ("tolvane-capture-" + std::to_string(getpid()) + ".wav")).string();
+            (fs::temp_directory_path() / ("tolvane-capture-" + std::to_string(getpid()) + ".wav")).u8string();
         job.temporaryAudio = std::make_unique<TemporaryFile>(job.audioPath);
     }
     if (job.video && !canWriteBeside(options.video, why)) {
@@ -260,7 +266,7 @@ int Capture::drawAll(const CaptureOptions& options, Job& job) {
         if (job.video) {
             // What ffmpeg left behind is no playable video.
             std::error_code ignored;
-            fs::remove(options.video, ignored);
+            fs::remove(Platform::filePath(options.video), ignored);
         }
         return fail(FAILURE, job.sink->error());
     }
@@ -279,7 +285,7 @@ void Capture::reportWritten(const CaptureOptions& options, const Job& job) {
         // Frames of an earlier, longer capture would be taken for part of
         // this one by anything that reads the numbered files in order.
         std::error_code code;
-        if (fs::exists(fs::path(job.outDir) / PngSequence::frameName(job.count), code)) {
+        if (fs::exists(Platform::filePath(job.outDir) / PngSequence::frameName(job.count), code)) {
             warn(job.outDir + " still holds " + PngSequence::frameName(job.count) +
                  " and maybe more frames from an earlier capture: remove them before using these frames");
         }

@@ -1,4 +1,5 @@
 #include "OffscreenRenderer.h"
+#include "Platform.h"
 
 #include "sync.h"
 
@@ -40,7 +41,7 @@ std::vector<std::string> componentNames(const Common::Track& track) {
 // Whether a shader file can be read, with a reason in error when not.
 bool checkSourceFile(const std::string& path, const char* stage, std::string& error) {
     std::error_code code;
-    if (std::filesystem::is_regular_file(path, code)) {
+    if (std::filesystem::is_regular_file(Platform::filePath(path), code)) {
         return true;
     }
     error = std::string("cannot read the ") + stage + " shader \"" + path +
@@ -166,11 +167,11 @@ void OffscreenRenderer::checkTracks(const Configuration& configuration, std::vec
         for (size_t c = 0; c < names.size(); ++c) {
             const std::string path = sync_track_path(TRACK_FILE_BASE, names[c].c_str());
             std::error_code code;
-            if (!std::filesystem::exists(path, code)) {
+            if (!std::filesystem::exists(Platform::filePath(path), code)) {
                 warnings.push_back("no track file \"" + path + "\" in the working directory: track \"" +
                                    names[c] + "\" reads 0");
             } else if (gateway.tracks[c] != nullptr && gateway.tracks[c]->key_count == 0 &&
-                       std::filesystem::file_size(path, code) > 4) {
+                       std::filesystem::file_size(Platform::filePath(path), code) > 4) {
                 // Files that hold keys but loaded none were refused whole.
                 warnings.push_back("track file \"" + path + "\" is damaged: track \"" + names[c] + "\" reads 0");
             }

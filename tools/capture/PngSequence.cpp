@@ -1,5 +1,7 @@
 #include "PngSequence.h"
 
+#include "Platform.h"
+
 #include <lodepng.h>
 #include <zlib.h>
 
@@ -137,7 +139,7 @@ bool PngSequence::encodeAndSave(const Job& job, std::string& problem) const {
     }
 
     const std::string path = directory + "/" + frameName(job.index);
-    std::FILE* file = std::fopen(path.c_str(), "wb");
+    std::FILE* file = Platform::openFile(path, "wb");
     if (file == nullptr) {
         problem = "cannot write " + path + ": " + std::strerror(errno);
         return false;

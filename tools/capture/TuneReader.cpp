@@ -1,5 +1,7 @@
 #include "TuneReader.h"
 
+#include "Platform.h"
+
 #include <sndfile.h>
 
 #include <algorithm>
@@ -38,7 +40,7 @@ TuneReader::~TuneReader() {
 
 bool TuneReader::open(const std::string& path, std::string& error) {
     SF_INFO info{};
-    file = sf_open(path.c_str(), SFM_READ, &info);
+    file = Platform::openSoundFile(path, SFM_READ, &info);
     if (file == nullptr) {
         error = sf_strerror(nullptr);
         return false;
@@ -80,7 +82,7 @@ bool TuneReader::writeExcerpt(double from, double to, const std::string& path, s
     outInfo.samplerate = sampleRate;
     outInfo.channels = channelCount;
     outInfo.format = SF_FORMAT_WAV | (isDeep(format) ? SF_FORMAT_PCM_24 : SF_FORMAT_PCM_16);
-    SNDFILE* out = sf_open(path.c_str(), SFM_WRITE, &outInfo);
+    SNDFILE* out = Platform::openSoundFile(path, SFM_WRITE, &outInfo);
     if (out == nullptr) {
         error = sf_strerror(nullptr);
         return false;

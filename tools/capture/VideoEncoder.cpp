@@ -1,5 +1,36 @@
 #include "VideoEncoder.h"
 
+#ifdef _WIN32
+
+// The Windows build has no video output: the encoder is started through
+// POSIX process spawning and a pipe. Capture refuses --video there before
+// anything is drawn, so these are never reached with a running encoder.
+namespace Tolvane::Capture {
+
+VideoEncoder::VideoEncoder() = default;
+VideoEncoder::~VideoEncoder() = default;
+
+std::string VideoEncoder::findFfmpeg() { return ""; }
+
+bool VideoEncoder::start(const std::string&, int, int, int64_t, int64_t, const std::string&, const std::string&,
+                         std::string& error) {
+    error = UNAVAILABLE;
+    return false;
+}
+
+bool VideoEncoder::write(int64_t, std::vector<uint8_t>&&) {
+    failure = UNAVAILABLE;
+    return false;
+}
+
+bool VideoEncoder::finish() { return failure.empty(); }
+
+std::string VideoEncoder::error() { return failure; }
+
+} // namespace Tolvane::Capture
+
+#else
+
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -179,3 +210,5 @@ std::string VideoEncoder::error() {
 }
 
 } // namespace Tolvane::Capture
+
+#endif

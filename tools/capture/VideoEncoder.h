@@ -20,6 +20,14 @@ public:
     VideoEncoder();
     ~VideoEncoder() override;
 
+    // Why there is no video on this system; empty where there is.
+#ifdef _WIN32
+    static constexpr const char* UNAVAILABLE =
+        "this build makes no video: leave out --video to write PNG frames and a WAV";
+#else
+    static constexpr const char* UNAVAILABLE = "";
+#endif
+
     // The path of the ffmpeg program found on PATH, or empty when there is
     // none.
     static std::string findFfmpeg();

@@ -5,6 +5,7 @@
 
 #include "Capture.h"
 #include "CaptureOptions.h"
+#include "Platform.h"
 
 #include <cstdio>
 #include <string>
@@ -12,7 +13,8 @@
 
 int main(int argc, char** argv) {
     using namespace Tolvane::Capture;
-    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    std::vector<std::string> arguments = Tolvane::Platform::arguments(argc, argv);
+    if (!arguments.empty()) arguments.erase(arguments.begin());
     const ParsedArguments parsed = parseArguments(arguments);
     if (parsed.help) {
         std::fputs(usageText().c_str(), stdout);

@@ -1,5 +1,7 @@
 #include "Document.h"
 
+#include "files.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -321,7 +323,8 @@ bool Document::writeRecovery(const std::string& dir) const
         if (!out.flush())
             return false;
     }
-    return std::rename((index + ".tmp").c_str(), index.c_str()) == 0;
+    // (A plain rename on Windows refuses to replace an existing file.)
+    return sync_replace_file((index + ".tmp").c_str(), index.c_str()) == 0;
 }
 
 bool Document::recoveryExists(const std::string& dir)

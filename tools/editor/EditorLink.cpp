@@ -1,13 +1,6 @@
 #include "EditorLink.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "sockets.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -33,9 +26,24 @@ uint32_t getBe32(const uint8_t* p)
     return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
 }
 
-void setNonBlocking(int fd)
+// A non-blocking UDP socket on the loopback interface, connected to itself.
+sync_socket makeWakeSocket()
 {
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    sync_socket s = socket(AF_INET, SOCK_DGRAM, 0);
+    if (s == SYNC_INVALID_SOCKET)
+        return s;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof(addr);
+    if (bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 ||
+        getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len) != 0 ||
+        connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 ||
+        sync_socket_set_nonblocking(s) != 0) {
+        sync_socket_close(s);
+        return SYNC_INVALID_SOCKET;
+    }
+    return s;
 }
 
 std::string hexByte(uint8_t b)
@@ -53,12 +61,15 @@ EditorLink::EditorLink(uint16_t port) : EditorLink(Options{port, "hello, demo!",
 
 EditorLink::EditorLink(Options opts) : options(std::move(opts))
 {
-    if (pipe(wakeFds) != 0) {
-        wakeFds[0] = wakeFds[1] = -1;
+    if (sync_socket_startup() != 0) {
+        bindError = "the socket library did not start";
         return;
     }
-    setNonBlocking(wakeFds[0]);
-    setNonBlocking(wakeFds[1]);
+    wakeSocket = makeWakeSocket();
+    if (wakeSocket == SYNC_INVALID_SOCKET) {
+        bindError = "cannot make the wake-up socket";
+        return;
+    }
 
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
@@ -70,26 +81,28 @@ EditorLink::EditorLink(Options opts) : options(std::move(opts))
         bindError = "cannot resolve " + options.host + ": " + gai_strerror(resolved);
         return;
     }
-    listenFd = socket(found->ai_family, SOCK_STREAM, 0);
-    if (listenFd < 0) {
+    sync_socket s = socket(found->ai_family, SOCK_STREAM, 0);
+    if (s == SYNC_INVALID_SOCKET) {
         bindError = std::strerror(errno);
         freeaddrinfo(found);
         return;
     }
+#ifndef _WIN32
+    // (On Windows this option would let a second listener take the port.)
     int one = 1;
-    setsockopt(listenFd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
+    setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
+#endif
     sockaddr_storage addr{};
     socklen_t len = sizeof(addr);
-    if (bind(listenFd, found->ai_addr, found->ai_addrlen) != 0 || listen(listenFd, 16) != 0 ||
-        getsockname(listenFd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+    if (bind(s, found->ai_addr, static_cast<socklen_t>(found->ai_addrlen)) != 0 || listen(s, 16) != 0 ||
+        getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len) != 0 || sync_socket_set_nonblocking(s) != 0) {
         bindError = std::strerror(errno);
         freeaddrinfo(found);
-        close(listenFd);
-        listenFd = -1;
+        sync_socket_close(s);
         return;
     }
     freeaddrinfo(found);
-    setNonBlocking(listenFd);
+    listenFd = s;
     boundPort = addr.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6*>(&addr)->sin6_port)
                                            : ntohs(reinterpret_cast<sockaddr_in*>(&addr)->sin_port);
     thread = std::thread(&EditorLink::run, this);
@@ -104,16 +117,15 @@ EditorLink::~EditorLink()
     wake();
     if (thread.joinable())
         thread.join();
-    if (client.fd >= 0)
-        close(client.fd);
-    if (listenFd >= 0)
-        close(listenFd);
-    for (int fd : wakeFds)
-        if (fd >= 0)
-            close(fd);
+    if (client.fd != SYNC_INVALID_SOCKET)
+        sync_socket_close(client.fd);
+    if (listenFd != SYNC_INVALID_SOCKET)
+        sync_socket_close(listenFd);
+    if (wakeSocket != SYNC_INVALID_SOCKET)
+        sync_socket_close(wakeSocket);
 }
 
-bool EditorLink::listening() const { return listenFd >= 0; }
+bool EditorLink::listening() const { return listenFd != SYNC_INVALID_SOCKET; }
 
 std::string EditorLink::listenError() const { return bindError; }
 
@@ -125,12 +137,12 @@ void EditorLink::run()
 {
     std::unique_lock<std::mutex> lock(mutex);
     while (!stopping) {
-        pollfd fds[3] = {};
+        sync_pollfd fds[3] = {};
         fds[0] = {listenFd, POLLIN, 0};
-        fds[1] = {wakeFds[0], POLLIN, 0};
-        nfds_t count = 2;
+        fds[1] = {wakeSocket, POLLIN, 0};
+        unsigned long count = 2;
         uint64_t polledId = client.id;
-        if (client.fd >= 0) {
+        if (client.fd != SYNC_INVALID_SOCKET) {
             short events = POLLIN;
             if (client.outPos < client.out.size())
                 events |= POLLOUT;
@@ -139,25 +151,25 @@ void EditorLink::run()
         }
 
         lock.unlock();
-        int ready = poll(fds, count, 100);
+        int ready = sync_poll(fds, count, 100);
         lock.lock();
         if (ready < 0)
             continue;
 
         if (fds[1].revents & POLLIN) {
             char drain[64];
-            while (read(wakeFds[0], drain, sizeof(drain)) > 0) {
+            while (recv(wakeSocket, drain, sizeof(drain), 0) > 0) {
             }
         }
         if (closeRequested) {
             closeRequested = false;
-            if (client.fd >= 0)
+            if (client.fd != SYNC_INVALID_SOCKET)
                 dropClient("connection closed by the editor");
         }
-        if (count == 3 && client.fd >= 0 && client.id == polledId) {
+        if (count == 3 && client.fd != SYNC_INVALID_SOCKET && client.id == polledId) {
             if (fds[2].revents & (POLLIN | POLLHUP | POLLERR))
                 readClient();
-            if (client.fd >= 0 && client.id == polledId && (fds[2].revents & POLLOUT))
+            if (client.fd != SYNC_INVALID_SOCKET && client.id == polledId && (fds[2].revents & POLLOUT))
                 writeClient();
         }
         if (fds[0].revents & POLLIN)
@@ -168,14 +180,14 @@ void EditorLink::run()
 
 void EditorLink::acceptClient()
 {
-    int fd = accept(listenFd, nullptr, nullptr);
-    if (fd < 0)
+    sync_socket fd = accept(listenFd, nullptr, nullptr);
+    if (fd == SYNC_INVALID_SOCKET)
         return;
-    setNonBlocking(fd);
+    sync_socket_set_nonblocking(fd);
     // Every message is small and wanted at once: no waiting to fill packets.
     int one = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
-    if (client.fd >= 0)
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof(one));
+    if (client.fd != SYNC_INVALID_SOCKET)
         dropClient("connection replaced by a new one");
     client = Connection{};
     client.fd = fd;
@@ -191,19 +203,19 @@ void EditorLink::readClient()
 {
     uint8_t buffer[65536];
     for (;;) {
-        ssize_t n = recv(client.fd, buffer, sizeof(buffer), MSG_DONTWAIT);
+        const auto n = recv(client.fd, reinterpret_cast<char*>(buffer), sizeof(buffer), 0);
         if (n > 0) {
             client.in.insert(client.in.end(), buffer, buffer + n);
             received.insert(received.end(), buffer, buffer + n);
             continue;
         }
-        if (n < 0 && errno == EINTR)
+        if (n < 0 && sync_socket_interrupted())
             continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        if (n < 0 && sync_socket_would_block())
             break;
         // Parse what came before the end of the stream, then close.
         parseInput();
-        if (client.fd >= 0)
+        if (client.fd != SYNC_INVALID_SOCKET)
             dropClient(n == 0 ? "connection closed by the player" : "receive failed");
         return;
     }
@@ -276,11 +288,11 @@ void EditorLink::parseInput()
 void EditorLink::writeClient()
 {
     while (client.outPos < client.out.size()) {
-        ssize_t n = send(client.fd, client.out.data() + client.outPos,
-                         client.out.size() - client.outPos, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n < 0 && errno == EINTR)
+        const auto n = send(client.fd, reinterpret_cast<const char*>(client.out.data() + client.outPos),
+                            static_cast<int>(client.out.size() - client.outPos), SYNC_SEND_FLAGS);
+        if (n < 0 && sync_socket_interrupted())
             continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        if (n < 0 && sync_socket_would_block())
             break;
         if (n <= 0) {
             dropClient("send failed");
@@ -299,8 +311,8 @@ void EditorLink::writeClient()
 
 void EditorLink::dropClient(const std::string& why)
 {
-    if (client.fd >= 0) {
-        close(client.fd);
+    if (client.fd != SYNC_INVALID_SOCKET) {
+        sync_socket_close(client.fd);
         pushEvent(Event::DISCONNECTED, why);
     }
     client = Connection{};
@@ -310,10 +322,9 @@ void EditorLink::dropClient(const std::string& why)
 
 void EditorLink::wake()
 {
-    if (wakeFds[1] >= 0) {
+    if (wakeSocket != SYNC_INVALID_SOCKET) {
         char byte = 1;
-        ssize_t ignored = write(wakeFds[1], &byte, 1);
-        (void)ignored;
+        send(wakeSocket, &byte, 1, 0);
     }
 }
 
@@ -357,7 +368,7 @@ void EditorLink::setGreetingReply(std::string reply)
 
 bool EditorLink::waitForClient(Timeout timeout)
 {
-    return waitFor(timeout, [this] { return client.fd >= 0 && client.greeted; });
+    return waitFor(timeout, [this] { return client.fd != SYNC_INVALID_SOCKET && client.greeted; });
 }
 
 bool EditorLink::waitForConnections(int n, Timeout timeout)
@@ -367,7 +378,7 @@ bool EditorLink::waitForConnections(int n, Timeout timeout)
 
 bool EditorLink::waitForDisconnect(Timeout timeout)
 {
-    return waitFor(timeout, [this] { return client.fd < 0; });
+    return waitFor(timeout, [this] { return client.fd == SYNC_INVALID_SOCKET; });
 }
 
 int EditorLink::connectionCount() const
@@ -379,7 +390,7 @@ int EditorLink::connectionCount() const
 bool EditorLink::connected() const
 {
     std::lock_guard<std::mutex> lock(mutex);
-    return client.fd >= 0 && client.greeted;
+    return client.fd != SYNC_INVALID_SOCKET && client.greeted;
 }
 
 std::string EditorLink::lastGreeting() const
@@ -392,7 +403,7 @@ void EditorLink::closeConnection()
 {
     {
         std::lock_guard<std::mutex> lock(mutex);
-        if (client.fd < 0 || thread.get_id() == std::thread::id())
+        if (client.fd == SYNC_INVALID_SOCKET || thread.get_id() == std::thread::id())
             return;
         closeRequested = true;
     }
@@ -458,7 +469,7 @@ bool EditorLink::queue(const Bytes& bytes, uint64_t* id, uint64_t* target, uint6
 {
     {
         std::lock_guard<std::mutex> lock(mutex);
-        if (client.fd < 0 || !client.greeted || (only != 0 && client.id != only))
+        if (client.fd == SYNC_INVALID_SOCKET || !client.greeted || (only != 0 && client.id != only))
             return false;
         client.out.insert(client.out.end(), bytes.begin(), bytes.end());
         client.queued += bytes.size();
@@ -505,7 +516,7 @@ bool EditorLink::waitUntilSent(Timeout timeout)
     uint64_t id = 0, target = 0;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        if (client.fd < 0)
+        if (client.fd == SYNC_INVALID_SOCKET)
             return false;
         id = client.id;
         target = client.queued;

@@ -32,6 +32,8 @@
 // accepted connection replaces the current one. The wait functions block
 // until their condition holds or the timeout passes, and say which.
 
+#include "sync.h"
+
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -201,7 +203,7 @@ public:
 
 private:
     struct Connection {
-        int fd = -1;
+        sync_socket fd = SYNC_INVALID_SOCKET;
         uint64_t id = 0;
         bool answered = false;  // greeting read and answered
         bool greeted = false;   // ... with the right answer
@@ -227,8 +229,10 @@ private:
     template <class Pred> bool waitFor(Timeout timeout, Pred pred) const;
 
     Options options;
-    int listenFd = -1;
-    int wakeFds[2] = {-1, -1};
+    sync_socket listenFd = SYNC_INVALID_SOCKET;
+    // A datagram socket connected to itself: a byte sent to it wakes the
+    // thread's poll.
+    sync_socket wakeSocket = SYNC_INVALID_SOCKET;
     uint16_t boundPort = 0;
 
     mutable std::mutex mutex;
