@@ -82,13 +82,15 @@ bool ready(benchmark::State& state) {
 }
 
 void reportFrames(benchmark::State& state, int64_t frames) {
-    state.counters["frames/s"] = benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
+    state.counters["frames/s"] =
+        benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
 }
 
 // Captures the benchmark's frames of the demo into sink and finishes it;
 // false, with the run skipped and the sink's error given, when either fails.
 bool captureInto(benchmark::State& state, FrameSink& sink) {
-    if (!Capture::drawFrames(demo().renderer, sink, FROM, FRAMES, FPS, 1, nullptr) || !sink.finish()) {
+    if (!Capture::drawFrames(demo().renderer, sink, FROM, FRAMES, FPS, 1, nullptr) ||
+        !sink.finish()) {
         state.SkipWithError(sink.error().c_str());
         return false;
     }
@@ -127,7 +129,8 @@ void EncodePng(benchmark::State& state) {
             return;
         }
     }
-    state.counters["bytes"] = static_cast<double>(fs::file_size(demo().scratch / PngSequence::frameName(0)));
+    state.counters["bytes"] =
+        static_cast<double>(fs::file_size(demo().scratch / PngSequence::frameName(0)));
     reportFrames(state, n);
 }
 BENCHMARK(EncodePng)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
@@ -163,7 +166,8 @@ void CaptureToVideo(benchmark::State& state) {
     const std::string video = (demo().scratch / "capture.mp4").string();
     TuneReader tune;
     std::string error;
-    if (!tune.open(demo().configuration.tune.file, error) || !tune.writeExcerpt(FROM, to, audio, error)) {
+    if (!tune.open(demo().configuration.tune.file, error) ||
+        !tune.writeExcerpt(FROM, to, audio, error)) {
         state.SkipWithError(error.c_str());
         return;
     }

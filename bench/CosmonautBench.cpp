@@ -19,14 +19,12 @@ namespace {
 constexpr int TRACKS = 100;
 constexpr int KEYS = 1000;
 
-std::string trackName(int i)
-{
+std::string trackName(int i) {
     return "track" + std::to_string(i);
 }
 
 // Writes the track files of every component of every track.
-bool writeTrackFiles()
-{
+bool writeTrackFiles() {
     sync_device* device = sync_create_device("sync");
     for (int i = 0; i < TRACKS; ++i)
         for (const char* axis : {".x", ".y", ".z"}) {
@@ -39,8 +37,7 @@ bool writeTrackFiles()
     return ok;
 }
 
-void BM_FrameWithHundredFloat3Tracks(benchmark::State& state)
-{
+void BM_FrameWithHundredFloat3Tracks(benchmark::State& state) {
     TempDir scratch;
     scratch.enter();
     if (!writeTrackFiles()) {

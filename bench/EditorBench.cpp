@@ -26,8 +26,7 @@ namespace {
 constexpr int TRACKS = 64;
 constexpr int KEYS = 10000;
 
-std::vector<std::string> trackNames()
-{
+std::vector<std::string> trackNames() {
     std::vector<std::string> names;
     for (int t = 0; t < TRACKS; ++t)
         names.push_back("track" + std::to_string(t));
@@ -35,8 +34,7 @@ std::vector<std::string> trackNames()
 }
 
 // Writes the 64 track files into the working directory.
-void writeTracks()
-{
+void writeTracks() {
     std::vector<Key> keys;
     for (int k = 0; k < KEYS; ++k)
         keys.push_back({k * 2, float(k % 97) / 10.0f, uint8_t(k % 4)});
@@ -44,22 +42,19 @@ void writeTracks()
         std::ofstream(sync_track_path("sync", name.c_str()), std::ios::binary) << trackFile(keys);
 }
 
-void putBe32(Bytes& out, uint32_t v)
-{
+void putBe32(Bytes& out, uint32_t v) {
     for (int shift = 24; shift >= 0; shift -= 8)
         out.push_back(uint8_t(v >> shift));
 }
 
-EditorLink::Options freePort()
-{
+EditorLink::Options freePort() {
     EditorLink::Options options;
     options.port = 0;
     options.queueEvents = true;
     return options;
 }
 
-void BM_LoadSixtyFourTracks(benchmark::State& state)
-{
+void BM_LoadSixtyFourTracks(benchmark::State& state) {
     TempDir dir;
     dir.enter();
     writeTracks();
@@ -73,8 +68,7 @@ BENCHMARK(BM_LoadSixtyFourTracks)->Unit(benchmark::kMillisecond);
 
 // From the player's requests for all 64 tracks to the last of the 640,000
 // keys read by it (a plain socket reading as fast as it can).
-void BM_AnswerAllTrackRequests(benchmark::State& state)
-{
+void BM_AnswerAllTrackRequests(benchmark::State& state) {
     TempDir dir;
     dir.enter();
     writeTracks();
@@ -93,7 +87,8 @@ void BM_AnswerAllTrackRequests(benchmark::State& state)
             state.SkipWithError("cannot connect");
             break;
         }
-        Bytes requests{'h', 'e', 'l', 'l', 'o', ',', ' ', 's', 'y', 'n', 'c', 't', 'r', 'a', 'c', 'k', 'e', 'r', '!'};
+        Bytes requests{'h', 'e', 'l', 'l', 'o', ',', ' ', 's', 'y', 'n',
+                       'c', 't', 'r', 'a', 'c', 'k', 'e', 'r', '!'};
         for (const std::string& name : trackNames()) {
             requests.push_back(2);
             putBe32(requests, uint32_t(name.size()));
@@ -122,8 +117,7 @@ BENCHMARK(BM_AnswerAllTrackRequests)->Unit(benchmark::kMillisecond)->UseRealTime
 
 // A key set in the editor until a player's sync_update has it: the part of
 // "shows in the player's next frame" that is the editor's and the link's.
-void BM_KeyToPlayer(benchmark::State& state)
-{
+void BM_KeyToPlayer(benchmark::State& state) {
     TempDir dir;
     dir.enter();
     Document doc;
@@ -150,8 +144,7 @@ BENCHMARK(BM_KeyToPlayer)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 // Building one frame of a 1280x720 window (keys, grid, waveform, curve,
 // status): what the editor itself spends, the GL's drawing not included.
-void gridFrame(benchmark::State& state, bool withGl)
-{
+void gridFrame(benchmark::State& state, bool withGl) {
     TempDir dir;
     dir.enter();
     writeTracks();
@@ -182,16 +175,14 @@ void gridFrame(benchmark::State& state, bool withGl)
     }
 }
 
-void BM_BuildGridFrame(benchmark::State& state)
-{
+void BM_BuildGridFrame(benchmark::State& state) {
     gridFrame(state, false);
 }
 BENCHMARK(BM_BuildGridFrame)->Unit(benchmark::kMillisecond);
 
 // The same with the GL's drawing and the buffer swap (the rasteriser's CPU
 // on a machine without a GPU).
-void BM_WholeGridFrame(benchmark::State& state)
-{
+void BM_WholeGridFrame(benchmark::State& state) {
     gridFrame(state, true);
 }
 BENCHMARK(BM_WholeGridFrame)->Unit(benchmark::kMillisecond);

@@ -35,10 +35,12 @@ const std::string& fiveMinuteTune() {
         const fs::path mp3 = dir / "five-minutes.mp3";
         if (!fs::exists(mp3)) {
             const fs::path wav = dir / "five-minutes.wav";
-            const std::string make = "sox -n -r 44100 -c 2 '" + wav.string() +
-                                     "' synth 300 sine 220-880 sine 330 vol 0.5 2>/dev/null && lame --quiet -b 192 '" +
-                                     wav.string() + "' '" + mp3.string() + "' 2>/dev/null";
-            if (std::system(make.c_str()) != 0) return std::string();
+            const std::string make =
+                "sox -n -r 44100 -c 2 '" + wav.string() +
+                "' synth 300 sine 220-880 sine 330 vol 0.5 2>/dev/null && lame --quiet -b 192 '" +
+                wav.string() + "' '" + mp3.string() + "' 2>/dev/null";
+            if (std::system(make.c_str()) != 0)
+                return std::string();
             fs::remove(wav);
         }
         return mp3.string();
@@ -50,7 +52,8 @@ long residentKiB() {
     std::ifstream status("/proc/self/status");
     std::string line;
     while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::strtol(line.c_str() + 6, nullptr, 10);
     }
     return 0;
 }
@@ -62,14 +65,16 @@ void useDriver(const char* driver) {
 
 void BM_InitializeFiveMinuteMp3(benchmark::State& state) {
     const std::string& tune = fiveMinuteTune();
-    if (tune.empty()) return state.SkipWithError("sox or lame missing");
+    if (tune.empty())
+        return state.SkipWithError("sox or lame missing");
     useDriver("dummy");
     for (auto _ : state) {
         Tolvane::Music music;
         const auto start = Clock::now();
         const bool opened = music.initialize(44000, tune);
         state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
-        if (!opened) return state.SkipWithError("initialize failed");
+        if (!opened)
+            return state.SkipWithError("initialize failed");
         music.cleanUp();
     }
 }
@@ -79,7 +84,8 @@ BENCHMARK(BM_InitializeFiveMinuteMp3)->UseManualTime()->Unit(benchmark::kMillise
 // its buffer.
 void BM_MemoryHeld(benchmark::State& state) {
     const std::string& tune = fiveMinuteTune();
-    if (tune.empty()) return state.SkipWithError("sox or lame missing");
+    if (tune.empty())
+        return state.SkipWithError("sox or lame missing");
     useDriver("dummy");
     long held = 0;
     for (auto _ : state) {
@@ -101,12 +107,14 @@ BENCHMARK(BM_MemoryHeld)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 void BM_Position(benchmark::State& state) {
     const std::string& tune = fiveMinuteTune();
-    if (tune.empty()) return state.SkipWithError("sox or lame missing");
+    if (tune.empty())
+        return state.SkipWithError("sox or lame missing");
     useDriver("dummy");
     Tolvane::Music music;
     music.initialize(44000, tune);
     music.play();
-    for (auto _ : state) benchmark::DoNotOptimize(music.position());
+    for (auto _ : state)
+        benchmark::DoNotOptimize(music.position());
     music.cleanUp();
 }
 BENCHMARK(BM_Position);
@@ -119,7 +127,8 @@ BENCHMARK(BM_Position);
 // clock follows it.
 void BM_ClockSmoothness(benchmark::State& state, const char* driver) {
     const std::string& tune = fiveMinuteTune();
-    if (tune.empty()) return state.SkipWithError("sox or lame missing");
+    if (tune.empty())
+        return state.SkipWithError("sox or lame missing");
     useDriver(driver);
     std::vector<double> times;
     std::vector<double> positions;
@@ -135,7 +144,8 @@ void BM_ClockSmoothness(benchmark::State& state, const char* driver) {
             const double before = std::chrono::duration<double>(Clock::now() - start).count();
             const double p = music.position();
             const double after = std::chrono::duration<double>(Clock::now() - start).count();
-            if (after > 5.0) break;
+            if (after > 5.0)
+                break;
             if (after - before < 1e-4) {
                 times.push_back((before + after) / 2);
                 positions.push_back(p);
@@ -152,7 +162,8 @@ void BM_ClockSmoothness(benchmark::State& state, const char* driver) {
         sp += positions[i];
         stt += times[i] * times[i];
         stp += times[i] * positions[i];
-        if (i > 0 && positions[i] < positions[i - 1]) ++backwards;
+        if (i > 0 && positions[i] < positions[i - 1])
+            ++backwards;
     }
     const double slope = (n * stp - st * sp) / (n * stt - st * st);
     const double offset = (sp - slope * st) / n;
@@ -160,7 +171,8 @@ void BM_ClockSmoothness(benchmark::State& state, const char* driver) {
     double realTime = 0.0;
     for (size_t i = 0; i < n; ++i) {
         fitted = std::max(fitted, std::fabs(positions[i] - (offset + slope * times[i])));
-        realTime = std::max(realTime, std::fabs(positions[i] - positions[0] - (times[i] - times[0])));
+        realTime =
+            std::max(realTime, std::fabs(positions[i] - positions[0] - (times[i] - times[0])));
     }
     state.counters["samples"] = static_cast<double>(n);
     state.counters["backward_steps"] = backwards;
@@ -168,7 +180,9 @@ void BM_ClockSmoothness(benchmark::State& state, const char* driver) {
     state.counters["worst_from_real_time_ms"] = realTime * 1e3;
     state.counters["slope"] = slope;
 }
-BENCHMARK_CAPTURE(BM_ClockSmoothness, dummy_device, "dummy")->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(BM_ClockSmoothness, dummy_device, "dummy")
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
 BENCHMARK_CAPTURE(BM_ClockSmoothness, disk_device, "disk")->Iterations(1)->Unit(benchmark::kSecond);
 
 // For comparison with the disk device's figures: how far that device's own

@@ -121,7 +121,8 @@ public:
         resolutionLocation = glGetUniformLocation(program, "resolution");
         pictureLocation = glGetUniformLocation(program, "picture");
 
-        const float vertices[] = {1.0f, 1.0f, 0.0f, 1.0f, -1.0f, 0.0f, -1.0f, -1.0f, 0.0f, -1.0f, 1.0f, 0.0f};
+        const float vertices[] = {1.0f,  1.0f,  0.0f, 1.0f,  -1.0f, 0.0f,
+                                  -1.0f, -1.0f, 0.0f, -1.0f, 1.0f,  0.0f};
         const unsigned indices[] = {0, 1, 3, 1, 2, 3};
         glGenVertexArrays(1, &vertexArray);
         glGenBuffers(2, buffers);
@@ -142,7 +143,8 @@ public:
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB, 256, 256, 0, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB, 256, 256, 0, GL_RGBA, GL_UNSIGNED_BYTE,
+                     pixels.data());
     }
 
     ~BareLoop() {
@@ -256,8 +258,14 @@ void interleaved(benchmark::State& state) {
     state.counters["thread_ratio"] = thread[1] > 0.0 ? thread[0] / thread[1] : 0.0;
 }
 
-BENCHMARK_TEMPLATE(frames, ShaderLoop)->Name("frames/Shader::render+swap")->MeasureProcessCPUTime()->Unit(benchmark::kMicrosecond);
-BENCHMARK_TEMPLATE(frames, BareLoop)->Name("frames/bare+swap")->MeasureProcessCPUTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK_TEMPLATE(frames, ShaderLoop)
+    ->Name("frames/Shader::render+swap")
+    ->MeasureProcessCPUTime()
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_TEMPLATE(frames, BareLoop)
+    ->Name("frames/bare+swap")
+    ->MeasureProcessCPUTime()
+    ->Unit(benchmark::kMicrosecond);
 BENCHMARK(interleaved)->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond)->MinTime(20.0);
 
 } // namespace
@@ -288,7 +296,8 @@ int main(int argc, char** argv) {
     }
     glViewport(0, 0, WIDTH, HEIGHT);
 
-    picturePath = (std::filesystem::temp_directory_path() / ("tolvane-bench-" + std::to_string(getpid()) + ".png"))
+    picturePath = (std::filesystem::temp_directory_path() /
+                   ("tolvane-bench-" + std::to_string(getpid()) + ".png"))
                       .string();
     lodepng::encode(picturePath, picturePixels(), 256, 256);
 

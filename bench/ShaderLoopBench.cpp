@@ -31,11 +31,14 @@ constexpr int HEIGHT = 240;
 
 // The blue of save number i, 0 to 199: each source differs from the ones
 // before it, so that no shader cache spares the compiler its work.
-int blueOf(int i) { return i % 200; }
+int blueOf(int i) {
+    return i % 200;
+}
 
 // The fragment shader of save number i: never the colour before.
 std::string fragmentFor(int i) {
-    return solidFragmentShader(i % 2 == 0 ? 1.0f : 0.0f, i % 2 == 0 ? 0.0f : 1.0f, static_cast<float>(blueOf(i)) / 255.0f);
+    return solidFragmentShader(i % 2 == 0 ? 1.0f : 0.0f, i % 2 == 0 ? 0.0f : 1.0f,
+                               static_cast<float>(blueOf(i)) / 255.0f);
 }
 
 bool showsSave(const Image& image, int i) {
@@ -52,7 +55,8 @@ void RenameToPicture(benchmark::State& state) {
     player.dir().write("shaders/fragment.glsl", fragmentFor(0));
     player.dir().write("configuration.json", basicConfiguration(false, WIDTH, HEIGHT));
     if (!player.start({}, {{"SDL_AUDIODRIVER", "dummy"}}) || player.waitForWindow() == 0 ||
-        !showsSave(player.waitForImage([](const Image& image) { return showsSave(image, 0); }), 0)) {
+        !showsSave(player.waitForImage([](const Image& image) { return showsSave(image, 0); }),
+                   0)) {
         state.SkipWithError("the player did not show its first picture");
         return;
     }
@@ -70,7 +74,8 @@ void RenameToPicture(benchmark::State& state) {
                 return;
             }
         }
-        spans.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - renamed).count());
+        spans.push_back(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - renamed).count());
         state.SetIterationTime(spans.back());
         // Apart from each other by more than the debounce.
         std::this_thread::sleep_for(std::chrono::milliseconds(200));

@@ -21,8 +21,7 @@ constexpr int TRACKS = 10;
 constexpr int KEYS = 10000;
 
 // sync_get_val on a 10,000-key track, at rows spread over the whole track.
-void BM_GetValOnTenThousandKeys(benchmark::State& state)
-{
+void BM_GetValOnTenThousandKeys(benchmark::State& state) {
     sync_track track{};
     for (int i = 0; i < KEYS; ++i)
         sync_set_key(&track, {i * 4, float(i % 17), key_type(i % 4)});
@@ -41,8 +40,7 @@ BENCHMARK(BM_GetValOnTenThousandKeys);
 
 // The SET_KEY messages of 10 tracks with 10,000 ascending keys each, as the
 // editor sends them when a player links to it.
-TestEditor::Bytes keyFlood()
-{
+TestEditor::Bytes keyFlood() {
     TestEditor::Bytes bytes;
     bytes.reserve(size_t(TRACKS) * KEYS * 14);
     for (uint32_t t = 0; t < TRACKS; ++t)
@@ -53,13 +51,12 @@ TestEditor::Bytes keyFlood()
     return bytes;
 }
 
-sync_device* linkedDevice(TestEditor& editor)
-{
+sync_device* linkedDevice(TestEditor& editor) {
     sync_device* device = sync_create_device("sync");
     for (int t = 0; t < TRACKS; ++t)
         sync_get_track(device, ("track" + std::to_string(t)).c_str());
-    if (sync_tcp_connect(device, "127.0.0.1", editor.port()) != 0 ||
-        !editor.waitForClient() || !editor.waitForTrackRequests(TRACKS)) {
+    if (sync_tcp_connect(device, "127.0.0.1", editor.port()) != 0 || !editor.waitForClient() ||
+        !editor.waitForTrackRequests(TRACKS)) {
         sync_destroy_device(device);
         return nullptr;
     }
@@ -67,8 +64,7 @@ sync_device* linkedDevice(TestEditor& editor)
 }
 
 // sync_update applying 100,000 SET_KEY messages sent by the test editor.
-void BM_UpdateAppliesHundredThousandKeys(benchmark::State& state)
-{
+void BM_UpdateAppliesHundredThousandKeys(benchmark::State& state) {
     TempDir scratch;
     scratch.enter();
     TestEditor editor(0);
@@ -99,8 +95,7 @@ void BM_UpdateAppliesHundredThousandKeys(benchmark::State& state)
 }
 BENCHMARK(BM_UpdateAppliesHundredThousandKeys)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-double threadCpuMs()
-{
+double threadCpuMs() {
     timespec ts{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
     return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) * 1e-6;
@@ -109,8 +104,7 @@ double threadCpuMs()
 // 400,000 keys sent in descending row order (each one lands before all
 // the others): the whole flood, and the longest single update, which the
 // link's budget keeps near 10 ms however much is waiting.
-void BM_UpdateAppliesFourHundredThousandDescendingKeys(benchmark::State& state)
-{
+void BM_UpdateAppliesFourHundredThousandDescendingKeys(benchmark::State& state) {
     constexpr int FLOOD = 400000;
     TempDir scratch;
     scratch.enter();
@@ -128,7 +122,8 @@ void BM_UpdateAppliesFourHundredThousandDescendingKeys(benchmark::State& state)
         state.PauseTiming();
         sync_device* device = sync_create_device("sync");
         sync_get_track(device, "track");
-        if (sync_tcp_connect(device, "127.0.0.1", editor.port()) != 0 || !editor.waitForTrackRequests(1)) {
+        if (sync_tcp_connect(device, "127.0.0.1", editor.port()) != 0 ||
+            !editor.waitForTrackRequests(1)) {
             state.SkipWithError("cannot link to the test editor");
             sync_destroy_device(device);
             break;
@@ -142,7 +137,8 @@ void BM_UpdateAppliesFourHundredThousandDescendingKeys(benchmark::State& state)
             if (sync_update(device, 0, nullptr, nullptr) != 0)
                 break;
             longest = std::max(longest, std::chrono::duration<double, std::milli>(
-                                            std::chrono::steady_clock::now() - start).count());
+                                            std::chrono::steady_clock::now() - start)
+                                            .count());
             longestCpu = std::max(longestCpu, threadCpuMs() - startCpu);
             ++updates;
         }
@@ -156,14 +152,16 @@ void BM_UpdateAppliesFourHundredThousandDescendingKeys(benchmark::State& state)
     }
     state.counters["longest_update_ms"] = longest;
     state.counters["longest_update_cpu_ms"] = longestCpu;
-    state.counters["updates"] = benchmark::Counter(double(updates), benchmark::Counter::kAvgIterations);
+    state.counters["updates"] =
+        benchmark::Counter(double(updates), benchmark::Counter::kAvgIterations);
     state.SetItemsProcessed(state.iterations() * FLOOD);
 }
-BENCHMARK(BM_UpdateAppliesFourHundredThousandDescendingKeys)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_UpdateAppliesFourHundredThousandDescendingKeys)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 // sync_save_tracks writing those 10 tracks of 10,000 keys.
-void BM_SaveTenTracksOfTenThousandKeys(benchmark::State& state)
-{
+void BM_SaveTenTracksOfTenThousandKeys(benchmark::State& state) {
     TempDir scratch;
     scratch.enter();
     sync_device* device = sync_create_device("sync");

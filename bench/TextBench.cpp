@@ -13,8 +13,10 @@
 namespace {
 
 // A typical compiler error line, 80 characters.
-const char* const LINE_A = "0:12(15): error: `colour' undeclared, did you mean fragColor? (see line 3) [42]";
-const char* const LINE_B = "0:12(15): error: `colour' undeclared, did you mean fragColor? (see line 3) [43]";
+const char* const LINE_A =
+    "0:12(15): error: `colour' undeclared, did you mean fragColor? (see line 3) [42]";
+const char* const LINE_B =
+    "0:12(15): error: `colour' undeclared, did you mean fragColor? (see line 3) [43]";
 
 GLFWwindow* window = nullptr;
 

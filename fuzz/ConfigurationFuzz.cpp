@@ -23,15 +23,13 @@ std::string configFile;
 
 // The document as the JSON library reads it, for comparison; null when the
 // library gives up on the text altogether.
-Json::Value parse(const uint8_t* data, size_t size)
-{
+Json::Value parse(const uint8_t* data, size_t size) {
     std::istringstream stream(std::string(reinterpret_cast<const char*>(data), size));
     return readLenientJson(stream);
 }
 
 // The member, when the document holds a non-null one in an object.
-const Json::Value* member(const Json::Value& object, const char* key)
-{
+const Json::Value* member(const Json::Value& object, const char* key) {
     if (!object.isObject())
         return nullptr;
     const Json::Value* value = object.find(key, key + std::strlen(key));
@@ -39,16 +37,14 @@ const Json::Value* member(const Json::Value& object, const char* key)
 }
 
 // The length of an array member, 0 when absent or not an array.
-size_t arraySize(const Json::Value& object, const char* key)
-{
+size_t arraySize(const Json::Value& object, const char* key) {
     const Json::Value* value = member(object, key);
     return value != nullptr && value->isArray() ? value->size() : 0;
 }
 
 // An integer field: the document's value when it holds an exact 32-bit
 // integer there, the default when it holds nothing.
-void expectInt(const Json::Value& section, const char* key, int32_t field, int32_t fallback)
-{
+void expectInt(const Json::Value& section, const char* key, int32_t field, int32_t fallback) {
     const Json::Value* value = member(section, key);
     if (value == nullptr)
         FUZZ_CHECK(field == fallback);
@@ -56,8 +52,8 @@ void expectInt(const Json::Value& section, const char* key, int32_t field, int32
         FUZZ_CHECK(field == value->asInt());
 }
 
-void expectString(const Json::Value& section, const char* key, const std::string& field, const char* fallback)
-{
+void expectString(const Json::Value& section, const char* key, const std::string& field,
+                  const char* fallback) {
     const Json::Value* value = member(section, key);
     if (value == nullptr)
         FUZZ_CHECK(field == fallback);
@@ -67,14 +63,12 @@ void expectString(const Json::Value& section, const char* key, const std::string
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
     configFile = (makeScratchDir("configuration") / "configuration.json").string();
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     writeFile(configFile, data, size);
 
     Configuration configuration;
@@ -121,7 +115,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FUZZ_CHECK(configuration.shaders.textures.size() == arraySize(shaders, "textures"));
     // Tracks whose file would leave the working directory are left out,
     // each with one line saying why.
-    FUZZ_CHECK(configuration.tracks.size() + configuration.refused.size() == arraySize(root, "tracks"));
+    FUZZ_CHECK(configuration.tracks.size() + configuration.refused.size() ==
+               arraySize(root, "tracks"));
     FUZZ_CHECK(configuration.assets.size() == arraySize(root, "assets"));
 
     for (const Common::Track& track : configuration.tracks)
@@ -135,7 +130,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                    asset.type == Common::ASSET_TYPE_UNKNOWN);
         // Only dynamic textures read their size, flag and variables.
         if (asset.type != Common::DYNAMIC_TEXTURE)
-            FUZZ_CHECK(asset.variables.empty() && !asset.once && asset.width == 0 && asset.height == 0);
+            FUZZ_CHECK(asset.variables.empty() && !asset.once && asset.width == 0 &&
+                       asset.height == 0);
     }
     return 0;
 }

@@ -41,13 +41,21 @@ using namespace Tolvane::Fuzz;
 namespace {
 
 // Command codes on the link.
-enum : uint8_t { SET_KEY = 0, DELETE_KEY = 1, GET_TRACK = 2, SET_ROW = 3, PAUSE = 4, SAVE_TRACKS = 5 };
+enum : uint8_t {
+    SET_KEY = 0,
+    DELETE_KEY = 1,
+    GET_TRACK = 2,
+    SET_ROW = 3,
+    PAUSE = 4,
+    SAVE_TRACKS = 5
+};
 
 // The tracks of the device, in creation order (= index on the link). The
 // first is created before the link comes up, the others while it is up; the
 // names exercise the file name encoding and a subdirectory on save.
 const char* const TRACK_NAMES[] = {"cam.x", "fx:glow", "scene/part 1"};
-const char* const TRACK_FILES[] = {"sync_cam.x.track", "sync_fx-3Aglow.track", "sync_scene/part-201.track"};
+const char* const TRACK_FILES[] = {"sync_cam.x.track", "sync_fx-3Aglow.track",
+                                   "sync_scene/part-201.track"};
 constexpr int TRACK_COUNT = 3;
 
 // The device's base and the paths of the track files, set up once.
@@ -55,8 +63,7 @@ std::string base;
 std::string trackFiles[TRACK_COUNT];
 
 // Sends all of the bytes on a blocking socket.
-void sendAll(int fd, const uint8_t* data, size_t size)
-{
+void sendAll(int fd, const uint8_t* data, size_t size) {
     while (size > 0) {
         ssize_t n = send(fd, data, size, MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR)
@@ -68,8 +75,7 @@ void sendAll(int fd, const uint8_t* data, size_t size)
 }
 
 // Receives exactly size bytes within a second, or fails the run.
-void recvAll(int fd, uint8_t* data, size_t size)
-{
+void recvAll(int fd, uint8_t* data, size_t size) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
     while (size > 0) {
         FUZZ_CHECK(std::chrono::steady_clock::now() < deadline);
@@ -99,9 +105,8 @@ void onInterrupt(int) {}
 // one to the fuzzing thread every 200 microseconds, with a handler that
 // does not restart calls, so that every call the device makes must cope
 // with being interrupted.
-void startInterrupts()
-{
-    struct sigaction action{};
+void startInterrupts() {
+    struct sigaction action {};
     action.sa_handler = onInterrupt;
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0; // no SA_RESTART
@@ -124,8 +129,7 @@ void startInterrupts()
 // thread, which then writes the input itself.
 class Editor {
 public:
-    Editor()
-    {
+    Editor() {
         listener = socket(AF_INET, SOCK_STREAM, 0);
         FUZZ_CHECK(listener >= 0);
         int one = 1;
@@ -151,18 +155,17 @@ public:
     unsigned short port() const { return boundPort; }
 
     // The next greeted connection.
-    int take()
-    {
+    int take() {
         std::unique_lock<std::mutex> lock(mutex);
-        FUZZ_CHECK(ready.wait_for(lock, std::chrono::seconds(5), [this] { return !accepted.empty(); }));
+        FUZZ_CHECK(
+            ready.wait_for(lock, std::chrono::seconds(5), [this] { return !accepted.empty(); }));
         int fd = accepted.front();
         accepted.pop_front();
         return fd;
     }
 
 private:
-    void serve()
-    {
+    void serve() {
         static const char greeting[] = "hello, synctracker!";
         static const char reply[] = "hello, demo!";
         for (;;) {
@@ -212,8 +215,7 @@ struct Player {
     Bytes calls; // 'P' + flag, or 'R' + row big-endian
 };
 
-void onPause(void* user, int flag)
-{
+void onPause(void* user, int flag) {
     Player* player = static_cast<Player*>(user);
     FUZZ_CHECK(flag >= 0 && flag <= 255);
     player->playing = flag != 1;
@@ -221,29 +223,25 @@ void onPause(void* user, int flag)
     player->calls.push_back(uint8_t(flag));
 }
 
-void onSetRow(void* user, int row)
-{
+void onSetRow(void* user, int row) {
     Player* player = static_cast<Player*>(user);
     player->calls.push_back('R');
     for (int shift = 24; shift >= 0; shift -= 8)
         player->calls.push_back(uint8_t(uint32_t(row) >> shift));
 }
 
-int isPlaying(void* user)
-{
+int isPlaying(void* user) {
     return static_cast<Player*>(user)->playing ? 1 : 0;
 }
 
 const sync_cb CALLBACKS = {onPause, onSetRow, isPlaying};
 
-void putBe32(Bytes& out, uint32_t v)
-{
+void putBe32(Bytes& out, uint32_t v) {
     for (int shift = 24; shift >= 0; shift -= 8)
         out.push_back(uint8_t(v >> shift));
 }
 
-Bytes trackRequest(const char* name)
-{
+Bytes trackRequest(const char* name) {
     Bytes out{GET_TRACK};
     putBe32(out, uint32_t(std::strlen(name)));
     out.insert(out.end(), name, name + std::strlen(name));
@@ -259,16 +257,14 @@ struct Model {
     bool playing = true;
     int32_t lastReported = -1;
 
-    std::vector<Key> trackKeys(int track) const
-    {
+    std::vector<Key> trackKeys(int track) const {
         std::vector<Key> out;
         for (const auto& entry : keys[track])
             out.push_back(entry.second);
         return out;
     }
 
-    Bytes fileBytes(int track) const
-    {
+    Bytes fileBytes(int track) const {
         Bytes out;
         putLe32(out, uint32_t(keys[track].size()));
         for (const auto& entry : keys[track]) {
@@ -281,15 +277,20 @@ struct Model {
 };
 
 // Size of the fields after each command code the device understands.
-int fieldSize(uint8_t code)
-{
+int fieldSize(uint8_t code) {
     switch (code) {
-    case SET_KEY: return 13;
-    case DELETE_KEY: return 8;
-    case SET_ROW: return 4;
-    case PAUSE: return 1;
-    case SAVE_TRACKS: return 0;
-    default: return -1;
+    case SET_KEY:
+        return 13;
+    case DELETE_KEY:
+        return 8;
+    case SET_ROW:
+        return 4;
+    case PAUSE:
+        return 1;
+    case SAVE_TRACKS:
+        return 0;
+    default:
+        return -1;
     }
 }
 
@@ -298,8 +299,8 @@ int fieldSize(uint8_t code)
 // whether the link survives the slice; a slice that drops it (an unknown
 // code, a bad key, or a message cut short by the end of the stream) ends
 // with the byte at which the device stops reading.
-bool nextSlice(const uint8_t* data, size_t size, size_t& pos, Model& model, std::optional<int32_t>& seek)
-{
+bool nextSlice(const uint8_t* data, size_t size, size_t& pos, Model& model,
+               std::optional<int32_t>& seek) {
     while (pos < size) {
         const uint8_t code = data[pos];
         const int fields = fieldSize(code);
@@ -350,8 +351,7 @@ bool nextSlice(const uint8_t* data, size_t size, size_t& pos, Model& model, std:
 
 // Waits until the device's socket holds at least count unread bytes, so
 // that the next update sees the whole slice.
-void waitForBytes(const sync_device* device, size_t count)
-{
+void waitForBytes(const sync_device* device, size_t count) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     for (;;) {
         int pending = 0;
@@ -365,8 +365,7 @@ void waitForBytes(const sync_device* device, size_t count)
 
 // The editor got the three track requests and then exactly the row
 // reports, and nothing else.
-void expectReceived(int fd, const Bytes& expected)
-{
+void expectReceived(int fd, const Bytes& expected) {
     Bytes received(expected.size());
     recvAll(fd, received.data(), received.size());
     FUZZ_CHECK(received == expected);
@@ -374,8 +373,7 @@ void expectReceived(int fd, const Bytes& expected)
     FUZZ_CHECK(recv(fd, &extra, 1, MSG_DONTWAIT) < 0 && (errno == EAGAIN || errno == EWOULDBLOCK));
 }
 
-void expectTracks(const sync_device* device, const Model& model)
-{
+void expectTracks(const sync_device* device, const Model& model) {
     FUZZ_CHECK(device->track_count == TRACK_COUNT);
     for (int t = 0; t < TRACK_COUNT; ++t) {
         expectWellFormed(device->tracks[t]);
@@ -385,8 +383,7 @@ void expectTracks(const sync_device* device, const Model& model)
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
     const std::filesystem::path dir = makeScratchDir("editor_link");
     base = deviceBase(dir);
     for (int t = 0; t < TRACK_COUNT; ++t)
@@ -401,8 +398,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const std::string& file : trackFiles)
         std::remove(file.c_str());
 
@@ -420,7 +416,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // not after the acknowledgement of the one before.
     int nodelay = 0;
     socklen_t nodelaySize = sizeof(nodelay);
-    FUZZ_CHECK(getsockopt(device->link, IPPROTO_TCP, TCP_NODELAY, &nodelay, &nodelaySize) == 0 && nodelay != 0);
+    FUZZ_CHECK(getsockopt(device->link, IPPROTO_TCP, TCP_NODELAY, &nodelay, &nodelaySize) == 0 &&
+               nodelay != 0);
     for (int t = 1; t < TRACK_COUNT; ++t)
         FUZZ_CHECK(sync_get_track(device, TRACK_NAMES[t]) != nullptr);
 

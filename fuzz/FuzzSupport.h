@@ -25,8 +25,7 @@ using Bytes = std::vector<uint8_t>;
 
 // Reports a broken expectation and aborts, which the fuzzer records as a
 // crash together with the input that caused it.
-[[noreturn]] inline void fail(const char* what, const char* file, int line)
-{
+[[noreturn]] inline void fail(const char* what, const char* file, int line) {
     const int error = errno; // of the last failed call, which may be unrelated
     std::fprintf(stderr, "%s:%d: check failed: %s (last errno %d: %s)\n", file, line, what, error,
                  std::strerror(error));
@@ -34,17 +33,15 @@ using Bytes = std::vector<uint8_t>;
     std::abort();
 }
 
-#define FUZZ_CHECK(condition) \
+#define FUZZ_CHECK(condition)                                                                      \
     ((condition) ? (void)0 : ::Tolvane::Fuzz::fail(#condition, __FILE__, __LINE__))
 
 namespace Detail {
-inline std::filesystem::path& scratchPath()
-{
+inline std::filesystem::path& scratchPath() {
     static std::filesystem::path path;
     return path;
 }
-inline void removeScratch()
-{
+inline void removeScratch() {
     std::error_code ignored;
     std::filesystem::remove_all(scratchPath(), ignored);
 }
@@ -56,8 +53,7 @@ inline void removeScratch()
 // the targets write (and flush) files on every run, which must not wait on
 // a disk. The working directory stays where it is, so that the fuzzer's own
 // relative paths (corpus, crash files) keep working.
-inline std::filesystem::path makeScratchDir(const char* target)
-{
+inline std::filesystem::path makeScratchDir(const char* target) {
     std::error_code error;
     const char* chosen = std::getenv("TOLVANE_FUZZ_SCRATCH");
     std::filesystem::path parent = chosen != nullptr && *chosen != '\0' ? chosen : "/dev/shm";
@@ -74,14 +70,12 @@ inline std::filesystem::path makeScratchDir(const char* target)
 
 // The base name of a sync device whose track files go to dir: the library
 // takes only relative bases, relative to the working directory.
-inline std::string deviceBase(const std::filesystem::path& dir)
-{
+inline std::string deviceBase(const std::filesystem::path& dir) {
     std::string base = std::filesystem::relative(dir, std::filesystem::current_path()).string();
     return base + "/sync";
 }
 
-inline void writeFile(const std::string& path, const uint8_t* data, size_t size)
-{
+inline void writeFile(const std::string& path, const uint8_t* data, size_t size) {
     FILE* file = std::fopen(path.c_str(), "wb");
     FUZZ_CHECK(file != nullptr);
     FUZZ_CHECK(size == 0 || std::fwrite(data, 1, size, file) == size);
@@ -89,8 +83,7 @@ inline void writeFile(const std::string& path, const uint8_t* data, size_t size)
 }
 
 // The whole file, or nothing when it cannot be opened.
-inline Bytes readFile(const std::string& path)
-{
+inline Bytes readFile(const std::string& path) {
     Bytes bytes;
     FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr)
@@ -103,26 +96,22 @@ inline Bytes readFile(const std::string& path)
     return bytes;
 }
 
-inline uint32_t floatBits(float value)
-{
+inline uint32_t floatBits(float value) {
     uint32_t bits;
     std::memcpy(&bits, &value, sizeof(bits));
     return bits;
 }
 
-inline void putLe32(Bytes& out, uint32_t v)
-{
+inline void putLe32(Bytes& out, uint32_t v) {
     for (int i = 0; i < 4; ++i)
         out.push_back(uint8_t(v >> (8 * i)));
 }
 
-inline uint32_t getLe32(const uint8_t* p)
-{
+inline uint32_t getLe32(const uint8_t* p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
-inline uint32_t getBe32(const uint8_t* p)
-{
+inline uint32_t getBe32(const uint8_t* p) {
     return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
 }
 
@@ -135,8 +124,7 @@ struct Key {
 };
 
 // Compares a track with the keys it should hold, bit for bit.
-inline void expectKeys(const sync_track* track, const std::vector<Key>& keys)
-{
+inline void expectKeys(const sync_track* track, const std::vector<Key>& keys) {
     FUZZ_CHECK(track != nullptr);
     FUZZ_CHECK(track->key_count == int(keys.size()));
     FUZZ_CHECK((track->keys == nullptr) == keys.empty());
@@ -149,13 +137,13 @@ inline void expectKeys(const sync_track* track, const std::vector<Key>& keys)
 
 // What holds for every track: no negative count, keys present exactly when
 // counted, rows strictly ascending, every type a known one.
-inline void expectWellFormed(const sync_track* track)
-{
+inline void expectWellFormed(const sync_track* track) {
     FUZZ_CHECK(track != nullptr);
     FUZZ_CHECK(track->key_count >= 0);
     FUZZ_CHECK((track->keys == nullptr) == (track->key_count == 0));
     for (int i = 0; i < track->key_count; ++i) {
-        FUZZ_CHECK(int(track->keys[i].type) >= KEY_STEP && int(track->keys[i].type) < KEY_TYPE_COUNT);
+        FUZZ_CHECK(int(track->keys[i].type) >= KEY_STEP &&
+                   int(track->keys[i].type) < KEY_TYPE_COUNT);
         if (i > 0)
             FUZZ_CHECK(track->keys[i - 1].row < track->keys[i].row);
     }
@@ -165,9 +153,9 @@ inline void expectWellFormed(const sync_track* track)
 // and from the last key on it holds those keys' values, on a key's row it is
 // that key's value, and inside a segment between two finite values it stays
 // between them. Rows far out of the int range and NaN must not break it.
-inline void expectSamples(const sync_track* track)
-{
-    static const double odd[] = {NAN, -INFINITY, INFINITY, -1e300, 1e300, -2147483649.0, 2147483648.0};
+inline void expectSamples(const sync_track* track) {
+    static const double odd[] = {NAN,   -INFINITY,     INFINITY,    -1e300,
+                                 1e300, -2147483649.0, 2147483648.0};
     for (double row : odd)
         (void)sync_get_val(track, row);
 

@@ -38,8 +38,7 @@ namespace {
 // Where the PNG is written, set up once.
 std::string pngFile;
 
-Common::Asset staticAsset(const std::string& name, const std::string& file)
-{
+Common::Asset staticAsset(const std::string& name, const std::string& file) {
     Common::Asset asset;
     asset.type = Common::STATIC_TEXTURE;
     asset.name = name;
@@ -56,8 +55,7 @@ struct Chunk {
 
 // The chunks of a PNG, or nothing when the bytes are not a sequence of
 // whole chunks after the signature.
-std::optional<std::vector<Chunk>> chunks(const uint8_t* data, size_t size)
-{
+std::optional<std::vector<Chunk>> chunks(const uint8_t* data, size_t size) {
     if (size < 8 || std::memcmp(data, SIGNATURE, 8) != 0)
         return std::nullopt;
     std::vector<Chunk> out;
@@ -76,8 +74,7 @@ std::optional<std::vector<Chunk>> chunks(const uint8_t* data, size_t size)
 }
 
 // The PNG made of the chunks, with correct lengths and CRCs.
-Bytes assemble(const std::vector<Chunk>& list)
-{
+Bytes assemble(const std::vector<Chunk>& list) {
     Bytes out(SIGNATURE, SIGNATURE + 8);
     for (const Chunk& chunk : list) {
         for (int shift = 24; shift >= 0; shift -= 8)
@@ -94,8 +91,7 @@ Bytes assemble(const std::vector<Chunk>& list)
 
 // The inflated zlib stream, at most limit bytes of it; nothing when it is
 // not a zlib stream.
-std::optional<Bytes> inflateAll(const Bytes& in, size_t limit)
-{
+std::optional<Bytes> inflateAll(const Bytes& in, size_t limit) {
     z_stream stream{};
     if (inflateInit(&stream) != Z_OK)
         return std::nullopt;
@@ -112,8 +108,7 @@ std::optional<Bytes> inflateAll(const Bytes& in, size_t limit)
     return out;
 }
 
-Bytes deflateAll(const Bytes& in)
-{
+Bytes deflateAll(const Bytes& in) {
     uLongf size = compressBound(uLong(in.size()));
     Bytes out(size);
     if (compress2(out.data(), &size, in.data(), uLong(in.size()), 6) != Z_OK)
@@ -123,8 +118,7 @@ Bytes deflateAll(const Bytes& in)
 }
 
 // Mutates body in place with the fuzzer's own mutations, up to limit bytes.
-void mutate(Bytes& body, size_t limit)
-{
+void mutate(Bytes& body, size_t limit) {
     if (body.empty())
         body.push_back(0); // the fuzzer mutates at least one byte
     const size_t size = body.size();
@@ -141,8 +135,7 @@ __attribute__((used, section("__libfuzzer_extra_counters"))) uint8_t outcomes[51
 // The binary logarithm of value, up to 10: images larger than 1024 pixels
 // a side are all alike here, so that the fuzzer does not chase huge (and
 // slow) images for their own sake.
-unsigned log2Bucket(unsigned value)
-{
+unsigned log2Bucket(unsigned value) {
     unsigned bucket = 0;
     while (value > 1 && bucket < 10) {
         value >>= 1;
@@ -152,16 +145,17 @@ unsigned log2Bucket(unsigned value)
 }
 
 void noteOutcome(unsigned error, bool fits, const LodePNGInfo& header, const LodePNGInfo* decoded,
-                 unsigned width, unsigned height)
-{
+                 unsigned width, unsigned height) {
     outcomes[error % 128]++;
     outcomes[128 + (fits ? 1 : 0)]++;
     outcomes[136 + (header.color.colortype & 7) * 8 + (log2Bucket(header.color.bitdepth) & 7)]++;
     outcomes[200 + (header.interlace_method & 1) * 16 + log2Bucket(width)]++;
     outcomes[232 + log2Bucket(height)]++;
     if (decoded != nullptr) {
-        outcomes[256 + (decoded->color.colortype & 7) * 8 + (log2Bucket(decoded->color.bitdepth) & 7)]++;
-        outcomes[320 + (decoded->color.key_defined ? 1 : 0) + (decoded->background_defined ? 2 : 0)]++;
+        outcomes[256 + (decoded->color.colortype & 7) * 8 +
+                 (log2Bucket(decoded->color.bitdepth) & 7)]++;
+        outcomes[320 + (decoded->color.key_defined ? 1 : 0) +
+                 (decoded->background_defined ? 2 : 0)]++;
         outcomes[328 + log2Bucket(unsigned(decoded->color.palettesize))]++;
         outcomes[344 + (decoded->interlace_method & 1)]++;
     }
@@ -169,8 +163,8 @@ void noteOutcome(unsigned error, bool fits, const LodePNGInfo& header, const Lod
 
 } // namespace
 
-extern "C" size_t LLVMFuzzerCustomMutator(uint8_t* data, size_t size, size_t maxSize, unsigned seed)
-{
+extern "C" size_t LLVMFuzzerCustomMutator(uint8_t* data, size_t size, size_t maxSize,
+                                          unsigned seed) {
     std::minstd_rand random(seed);
     std::optional<std::vector<Chunk>> list = chunks(data, size);
     if (!list || list->empty() || random() % 8 == 0) {
@@ -194,7 +188,8 @@ extern "C" size_t LLVMFuzzerCustomMutator(uint8_t* data, size_t size, size_t max
         }
     }
     // (Only a small image is worth recompressing on every mutation.)
-    std::optional<Bytes> raw = firstData < list->size() ? inflateAll(compressed, 1 << 16) : std::nullopt;
+    std::optional<Bytes> raw =
+        firstData < list->size() ? inflateAll(compressed, 1 << 16) : std::nullopt;
     if (raw && raw->size() == 1 << 16)
         raw.reset();
 
@@ -206,7 +201,8 @@ extern "C" size_t LLVMFuzzerCustomMutator(uint8_t* data, size_t size, size_t max
         if (list->size() > 1 && random() % 2 == 0) {
             list->erase(list->begin() + long(random() % list->size()));
         } else {
-            static const char* const types[] = {"PLTE", "tRNS", "IDAT", "IEND", "IHDR", "gAMA", "bKGD", "sBIT"};
+            static const char* const types[] = {"PLTE", "tRNS", "IDAT", "IEND",
+                                                "IHDR", "gAMA", "bKGD", "sBIT"};
             Chunk chunk{types[random() % 8], Bytes(random() % 16)};
             for (uint8_t& byte : chunk.body)
                 byte = uint8_t(random());
@@ -238,14 +234,12 @@ extern "C" size_t LLVMFuzzerCustomMutator(uint8_t* data, size_t size, size_t max
     return out.size();
 }
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
     pngFile = (makeScratchDir("texture_asset") / "asset.png").string();
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     writeFile(pngFile, data, size);
 
     Common::Asset dynamic;
@@ -256,7 +250,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     dynamic.height = 32;
 
     TextureManager manager;
-    manager.setTextures({dynamic, staticAsset("png", pngFile), staticAsset("missing", pngFile + ".none")});
+    manager.setTextures(
+        {dynamic, staticAsset("png", pngFile), staticAsset("missing", pngFile + ".none")});
 
     // The decoder's own verdict on the bytes, asked the same way, for an
     // image whose header claims no more than the manager accepts.
@@ -292,7 +287,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FUZZ_CHECK(manager.getTexture("missing") == nullptr);
     DynamicTexture* feedback = dynamic_cast<DynamicTexture*>(manager.getTexture("feedback"));
     FUZZ_CHECK(feedback != nullptr);
-    FUZZ_CHECK(feedback->once && feedback->width == 64 && feedback->height == 32 && feedback->id == 0);
+    FUZZ_CHECK(feedback->once && feedback->width == 64 && feedback->height == 32 &&
+               feedback->id == 0);
 
     // Looking up a name that was never registered adds nothing, and a name
     // registered again replaces the texture.

@@ -22,8 +22,7 @@ std::string trackFile;
 // loader: the count N first, then exactly N keys of 9 bytes with strictly
 // ascending rows. A zero-length file is an empty track. A type byte above
 // the known key types loads as a step key.
-std::optional<std::vector<Key>> expectedKeys(const uint8_t* data, size_t size)
-{
+std::optional<std::vector<Key>> expectedKeys(const uint8_t* data, size_t size) {
     std::vector<Key> keys;
     if (size == 0)
         return keys;
@@ -34,7 +33,8 @@ std::optional<std::vector<Key>> expectedKeys(const uint8_t* data, size_t size)
         return std::nullopt;
     for (int32_t i = 0; i < count; ++i) {
         const uint8_t* p = data + 4 + 9 * size_t(i);
-        Key key{int32_t(getLe32(p)), getLe32(p + 4), p[8] < KEY_TYPE_COUNT ? p[8] : uint8_t(KEY_STEP)};
+        Key key{int32_t(getLe32(p)), getLe32(p + 4),
+                p[8] < KEY_TYPE_COUNT ? p[8] : uint8_t(KEY_STEP)};
         if (!keys.empty() && key.row <= keys.back().row)
             return std::nullopt;
         keys.push_back(key);
@@ -43,8 +43,7 @@ std::optional<std::vector<Key>> expectedKeys(const uint8_t* data, size_t size)
 }
 
 // The bytes a track holding keys saves to.
-Bytes fileBytes(const std::vector<Key>& keys)
-{
+Bytes fileBytes(const std::vector<Key>& keys) {
     Bytes out;
     putLe32(out, uint32_t(keys.size()));
     for (const Key& key : keys) {
@@ -57,20 +56,19 @@ Bytes fileBytes(const std::vector<Key>& keys)
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
     const std::filesystem::path dir = makeScratchDir("track_file");
     base = deviceBase(dir);
     trackFile = (dir / "sync_fuzz.track").string();
     sync_device* device = sync_create_device(base.c_str());
     FUZZ_CHECK(device != nullptr && base == device->base);
-    FUZZ_CHECK(trackFile.size() < 250 && sync_track_path(device->base, TRACK_NAME) == base + "_fuzz.track");
+    FUZZ_CHECK(trackFile.size() < 250 &&
+               sync_track_path(device->base, TRACK_NAME) == base + "_fuzz.track");
     sync_destroy_device(device);
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     writeFile(trackFile, data, size);
 
     sync_device* device = sync_create_device(base.c_str());

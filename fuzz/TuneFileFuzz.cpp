@@ -30,14 +30,12 @@ constexpr int64_t MOST_FRAMES = int64_t{1} << 26;
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
     tuneFile = (makeScratchDir("tune_file") / "tune").string();
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     writeFile(tuneFile, data, size);
     TuneDecoder decoder;
     if (!decoder.open(tuneFile)) {
@@ -51,7 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     std::vector<float> chunk(size_t(4096) * size_t(channels));
     int64_t total = 0;
-    for (int64_t got; total < MOST_FRAMES && (got = decoder.read(chunk.data(), 4096)) > 0; total += got)
+    for (int64_t got; total < MOST_FRAMES && (got = decoder.read(chunk.data(), 4096)) > 0;
+         total += got)
         FUZZ_CHECK(got <= 4096);
     FUZZ_CHECK(total <= decoder.frames());
     if (total == 0 || total >= MOST_FRAMES)

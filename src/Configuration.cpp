@@ -113,7 +113,8 @@ constexpr const char* TRACK_FILE_BASE = "sync";
 // null. Vector tracks are checked by the longest name they give a sync track.
 const char* trackNameFault(const Common::Track& track) {
     const bool vector = track.type == Common::FLOAT2 || track.type == Common::FLOAT3;
-    return sync_track_name_fault(TRACK_FILE_BASE, (vector ? track.name + ".x" : track.name).c_str());
+    return sync_track_name_fault(TRACK_FILE_BASE,
+                                 (vector ? track.name + ".x" : track.name).c_str());
 }
 
 // The text with control characters and bytes past ASCII written as \xNN,
@@ -146,7 +147,8 @@ Common::Asset readAsset(const Json::Value& entry) {
         asset.width = entryInt(entry, "width");
         asset.height = entryInt(entry, "height");
         for (const Json::Value& variable : arrayMember(entry, "variables")) {
-            asset.variables.push_back(variable.isConvertibleTo(Json::stringValue) && !variable.isNull()
+            asset.variables.push_back(variable.isConvertibleTo(Json::stringValue) &&
+                                              !variable.isNull()
                                           ? variable.asString()
                                           : std::string());
         }

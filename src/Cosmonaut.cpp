@@ -16,8 +16,7 @@ constexpr unsigned short EDITOR_PORT = 1338;
 constexpr const char* TRACK_FILE_BASE = "sync";
 
 // Number of sync tracks behind a configured track of the given type.
-int componentCount(Common::TRACK_TYPE type)
-{
+int componentCount(Common::TRACK_TYPE type) {
     switch (type) {
     case Common::FLOAT1:
         return 1;
@@ -31,8 +30,7 @@ int componentCount(Common::TRACK_TYPE type)
 }
 
 // The whole row a fractional row lies on, kept inside the range of int.
-int wholeRow(float row)
-{
+int wholeRow(float row) {
     double whole = std::floor(double(row));
     if (!(whole > double(INT_MIN)))
         return std::isnan(whole) ? 0 : INT_MIN;
@@ -47,8 +45,7 @@ Cosmonaut::Cosmonaut() : linked(false), bpm(120.0), rowsPerBeat(8) {}
 
 Cosmonaut::~Cosmonaut() = default;
 
-void Cosmonaut::initialize(double bpm, int32_t rowsPerBeat, const std::string& trackFolder)
-{
+void Cosmonaut::initialize(double bpm, int32_t rowsPerBeat, const std::string& trackFolder) {
     linked = false;
     this->bpm = bpm;
     this->rowsPerBeat = rowsPerBeat;
@@ -62,20 +59,17 @@ void Cosmonaut::initialize(double bpm, int32_t rowsPerBeat, const std::string& t
     sync_set_folder(device, trackFolder.c_str());
 }
 
-void Cosmonaut::connectPlayer(std::string host)
-{
+void Cosmonaut::connectPlayer(std::string host) {
     linked = true;
     this->host = std::move(host);
     sync_tcp_connect(device, this->host.c_str(), EDITOR_PORT);
 }
 
-void Cosmonaut::setFunctions(sync_cb* functions)
-{
+void Cosmonaut::setFunctions(sync_cb* functions) {
     this->functions = functions;
 }
 
-std::vector<std::string> Cosmonaut::syncTrackNames(const Common::Track& track)
-{
+std::vector<std::string> Cosmonaut::syncTrackNames(const Common::Track& track) {
     static const char* const suffixes[] = {".x", ".y", ".z"};
     int count = componentCount(track.type);
     std::vector<std::string> names;
@@ -84,8 +78,7 @@ std::vector<std::string> Cosmonaut::syncTrackNames(const Common::Track& track)
     return names;
 }
 
-void Cosmonaut::setTracks(std::vector<Common::Track> tracks)
-{
+void Cosmonaut::setTracks(std::vector<Common::Track> tracks) {
     for (const Common::Track& track : tracks) {
         Common::Gateway gateway{};
         gateway.type = track.type;
@@ -96,8 +89,7 @@ void Cosmonaut::setTracks(std::vector<Common::Track> tracks)
     }
 }
 
-void Cosmonaut::update(double seconds)
-{
+void Cosmonaut::update(double seconds) {
     float row = float(rowRate * seconds);
     if (sync_update(device, wholeRow(row), functions, &rowRate) != 0 && linked)
         sync_tcp_connect(device, host.c_str(), EDITOR_PORT);
@@ -111,21 +103,18 @@ void Cosmonaut::update(double seconds)
     }
 }
 
-double Cosmonaut::getRowRate()
-{
+double Cosmonaut::getRowRate() {
     return rowRate;
 }
 
-Common::Gateway Cosmonaut::getTrack(std::string name)
-{
+Common::Gateway Cosmonaut::getTrack(std::string name) {
     auto found = gateways.find(name);
     if (found == gateways.end())
         return Common::Gateway{};
     return found->second;
 }
 
-void Cosmonaut::cleanUp()
-{
+void Cosmonaut::cleanUp() {
     sync_destroy_device(device);
     device = nullptr;
     // The records keep their last values but no longer point at the

@@ -6,7 +6,6 @@ DynamicTexture::DynamicTexture() = default;
 
 DynamicTexture::~DynamicTexture() = default;
 
-void DynamicTexture::initialize() {
-}
+void DynamicTexture::initialize() {}
 
 } // namespace Tolvane

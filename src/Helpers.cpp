@@ -48,7 +48,8 @@ bool readAll(int fd, std::string& contents, std::string& error, std::size_t limi
 
 } // namespace
 
-bool readFile(const std::string& path, std::string& contents, std::string& error, std::size_t limit) {
+bool readFile(const std::string& path, std::string& contents, std::string& error,
+              std::size_t limit) {
     contents.clear();
     error.clear();
     // Non-blocking, so that opening a FIFO with no writer returns at once;

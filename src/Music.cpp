@@ -67,7 +67,8 @@ void SDLCALL discardLog(void*, int, SDL_LogPriority, const char*) {}
 // Device buffer size: a power of two near 20 ms of sound.
 Uint16 bufferFrames(int frequency) {
     int frames = 256;
-    while (frames < 8192 && frames < frequency / 50) frames *= 2;
+    while (frames < 8192 && frames < frequency / 50)
+        frames *= 2;
     return static_cast<Uint16>(frames);
 }
 
@@ -82,10 +83,13 @@ void silenceSoundCardLibrary() {
     static std::once_flag once;
     std::call_once(once, [] {
         void* library = dlopen("libasound.so.2", RTLD_NOW | RTLD_LOCAL);
-        if (!library) return;
+        if (!library)
+            return;
         using Handler = void (*)(const char*, int, const char*, int, const char*, ...);
-        auto setHandler = reinterpret_cast<int (*)(Handler)>(dlsym(library, "snd_lib_error_set_handler"));
-        if (setHandler) setHandler(quietAlsa);
+        auto setHandler =
+            reinterpret_cast<int (*)(Handler)>(dlsym(library, "snd_lib_error_set_handler"));
+        if (setHandler)
+            setHandler(quietAlsa);
     });
 }
 #else
@@ -122,13 +126,15 @@ struct Music::Device {
         SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
         frequency = requestedFrequency;
         if (SDL_InitSubSystem(SDL_INIT_AUDIO) == 0) {
-            if (openDevice()) return true;
+            if (openDevice())
+                return true;
             SDL_QuitSubSystem(SDL_INIT_AUDIO);
         }
         SDL_SetHintWithPriority(SDL_HINT_AUDIODRIVER, "dummy", SDL_HINT_OVERRIDE);
         dummyHintSet = true;
         if (SDL_InitSubSystem(SDL_INIT_AUDIO) == 0) {
-            if (openDevice()) return true;
+            if (openDevice())
+                return true;
             SDL_QuitSubSystem(SDL_INIT_AUDIO);
         }
         SDL_ResetHint(SDL_HINT_AUDIODRIVER);
@@ -147,7 +153,8 @@ struct Music::Device {
         SDL_AudioSpec have{};
         // No changes allowed: the back end converts to the hardware itself.
         id = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
-        if (id == 0) return false;
+        if (id == 0)
+            return false;
         const char* driver = SDL_GetCurrentAudioDriver();
         pacedByClock = driver && std::strcmp(driver, "dummy") == 0;
         return true;
@@ -161,10 +168,12 @@ struct Music::Device {
     }
 
     ~Device() {
-        if (id == 0) return;
+        if (id == 0)
+            return;
         SDL_CloseAudioDevice(id);
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
-        if (dummyHintSet) SDL_ResetHint(SDL_HINT_AUDIODRIVER);
+        if (dummyHintSet)
+            SDL_ResetHint(SDL_HINT_AUDIODRIVER);
     }
 };
 
@@ -182,16 +191,16 @@ struct Music::Device {
 // reads it without locking, under a sequence counter.
 
 struct Music::Stream {
-    TuneDecoder tune;            // decoder thread only, once open
+    TuneDecoder tune; // decoder thread only, once open
     SDL_AudioDeviceID device = 0;
     double frequency = 0.0;
     bool pacedByClock = false;
     void (*onEnd)(void*) = nullptr;
     void* onEndUser = nullptr;
 
-    Resampler resampler;         // decoder thread only
-    std::vector<float> input;    // decoder thread only: a chunk as read
-    std::vector<float> stereo;   // decoder thread only: the chunk in stereo
+    Resampler resampler;       // decoder thread only
+    std::vector<float> input;  // decoder thread only: a chunk as read
+    std::vector<float> stereo; // decoder thread only: the chunk in stereo
     std::thread decoder;
     std::mutex lock;
     std::condition_variable wake;
@@ -201,15 +210,15 @@ struct Music::Stream {
     uint64_t ringFrames = 0;
     uint64_t readIndex = 0;
     uint64_t writeIndex = 0;
-    int64_t readFrame = 0;       // tune frame at readIndex
+    int64_t readFrame = 0; // tune frame at readIndex
     uint64_t generation = 0;
     bool seekPending = false;
-    int64_t seekFrame = 0;       // where the decoder is to continue
-    bool decoderDone = false;    // the last frame of the tune is in the ring
+    int64_t seekFrame = 0;    // where the decoder is to continue
+    bool decoderDone = false; // the last frame of the tune is in the ring
     bool endKnown = false;
     bool endReported = false;
-    bool running = false;        // the device is unpaused
-    bool armed = false;          // the clock waits for the first sound
+    bool running = false; // the device is unpaused
+    bool armed = false;   // the clock waits for the first sound
     bool quit = false;
 
     // The clock.
@@ -236,25 +245,31 @@ struct Music::Stream {
 
     // Opens the file and prepares the conversion to the device's format.
     bool open(const std::string& path, const Device& output) {
-        if (!tune.open(path)) return false;
+        if (!tune.open(path))
+            return false;
         device = output.id;
         frequency = output.frequency;
         pacedByClock = output.pacedByClock;
         resampler.configure(tune.rate(), output.frequency);
         seekPending = true;
-        ringFrames = static_cast<uint64_t>(std::max(frequency * READ_AHEAD, 4.0 * bufferFrames(output.frequency)));
+        ringFrames = static_cast<uint64_t>(
+            std::max(frequency * READ_AHEAD, 4.0 * bufferFrames(output.frequency)));
         ring.assign(ringFrames * OUTPUT_CHANNELS, 0.0f);
         clockLimit.store(static_cast<double>(tune.frames()) / tune.rate());
         return true;
     }
 
-    void startDecoder() { decoder = std::thread([this] { decode(); }); }
+    void startDecoder() {
+        decoder = std::thread([this] { decode(); });
+    }
 
     // --- Clock -------------------------------------------------------------
 
     double clockAt(int64_t now) const {
-        const double elapsed = std::max<int64_t>(0, now - clockBaseTime.load(std::memory_order_relaxed)) * 1e-9;
-        const double p = clockBase.load(std::memory_order_relaxed) + clockRate.load(std::memory_order_relaxed) * elapsed;
+        const double elapsed =
+            std::max<int64_t>(0, now - clockBaseTime.load(std::memory_order_relaxed)) * 1e-9;
+        const double p = clockBase.load(std::memory_order_relaxed) +
+                         clockRate.load(std::memory_order_relaxed) * elapsed;
         return std::min(p, clockLimit.load(std::memory_order_relaxed));
     }
 
@@ -262,10 +277,12 @@ struct Music::Stream {
     double position() const {
         for (;;) {
             const uint32_t before = clockSequence.load(std::memory_order_acquire);
-            if (before & 1u) continue;
+            if (before & 1u)
+                continue;
             const double p = clockAt(steadyNow());
             std::atomic_thread_fence(std::memory_order_acquire);
-            if (clockSequence.load(std::memory_order_relaxed) == before) return p;
+            if (clockSequence.load(std::memory_order_relaxed) == before)
+                return p;
         }
     }
 
@@ -305,7 +322,8 @@ struct Music::Stream {
         } else if (error < -RESYNC_SECONDS) {
             setClock(clock, now, 0.0);
         } else {
-            setClock(clock, now, std::clamp(1.0 + error / SETTLE_SECONDS, 1.0 - MAX_SLEW, 1.0 + MAX_SLEW));
+            setClock(clock, now,
+                     std::clamp(1.0 + error / SETTLE_SECONDS, 1.0 - MAX_SLEW, 1.0 + MAX_SLEW));
         }
     }
 
@@ -320,7 +338,8 @@ struct Music::Stream {
         readFrame = std::llround(seconds * frequency);
         seekFrame = readFrame;
         decoderDone = false;
-        if (seconds < clockLimit.load(std::memory_order_relaxed)) endReported = false;
+        if (seconds < clockLimit.load(std::memory_order_relaxed))
+            endReported = false;
     }
 
     void start() {
@@ -351,13 +370,15 @@ struct Music::Stream {
             setClock(heard, now, 0.0);
             // A real device has taken frames beyond what has been heard;
             // resume from the sample heard last.
-            if (!pacedByClock) reposition(heard);
+            if (!pacedByClock)
+                reposition(heard);
         }
         wake.notify_all();
     }
 
     void seek(double seconds) {
-        if (!(seconds >= 0.0)) seconds = 0.0;  // also not a number
+        if (!(seconds >= 0.0))
+            seconds = 0.0; // also not a number
         {
             std::lock_guard<std::mutex> guard(lock);
             seconds = std::min({seconds, clockLimit.load(std::memory_order_relaxed), LONGEST_TUNE});
@@ -378,7 +399,7 @@ struct Music::Stream {
     // Reads the tune, makes it stereo at the device's rate and keeps the
     // ring filled ahead of the device.
     void decode() {
-        std::vector<float> pending;  // converted frames not yet in the ring
+        std::vector<float> pending; // converted frames not yet in the ring
         size_t pendingFrame = 0;
         bool fileDone = false;
         uint64_t decoding = 0;
@@ -390,7 +411,8 @@ struct Music::Stream {
                 const int64_t target = seekFrame;
                 guard.unlock();
                 fileDone = !tune.seek(resampler.restart(target));
-                if (fileDone) resampler.finish();
+                if (fileDone)
+                    resampler.finish();
                 pending.clear();
                 pendingFrame = 0;
                 guard.lock();
@@ -409,7 +431,8 @@ struct Music::Stream {
                 continue;
             }
             if (fileDone) {
-                if (!decoderDone) finish();
+                if (!decoderDone)
+                    finish();
                 wake.wait(guard);
                 continue;
             }
@@ -419,7 +442,8 @@ struct Music::Stream {
             pendingFrame = 0;
             resampler.get(pending);
             guard.lock();
-            if (decoding != generation) pending.clear();
+            if (decoding != generation)
+                pending.clear();
         }
     }
 
@@ -453,14 +477,16 @@ struct Music::Stream {
         const uint64_t at = index % ringFrames;
         const uint64_t first = std::min(count, ringFrames - at);
         copy(at, 0, first);
-        if (first < count) copy(0, first, count - first);
+        if (first < count)
+            copy(0, first, count - first);
     }
 
     // Holding lock: appends count frames to the ring, which has room.
     void ringWrite(const float* frames, uint64_t count) {
         assert(count <= ringFrames - (writeIndex - readIndex));
         ringRuns(writeIndex, count, [&](uint64_t at, uint64_t from, uint64_t n) {
-            std::memcpy(&ring[at * OUTPUT_CHANNELS], frames + from * OUTPUT_CHANNELS, n * OUTPUT_CHANNELS * sizeof(float));
+            std::memcpy(&ring[at * OUTPUT_CHANNELS], frames + from * OUTPUT_CHANNELS,
+                        n * OUTPUT_CHANNELS * sizeof(float));
         });
         writeIndex += count;
     }
@@ -470,7 +496,8 @@ struct Music::Stream {
     void ringRead(float* out, uint64_t count) const {
         assert(count <= writeIndex - readIndex);
         ringRuns(readIndex, count, [&](uint64_t at, uint64_t to, uint64_t n) {
-            std::memcpy(out + to * OUTPUT_CHANNELS, &ring[at * OUTPUT_CHANNELS], n * OUTPUT_CHANNELS * sizeof(float));
+            std::memcpy(out + to * OUTPUT_CHANNELS, &ring[at * OUTPUT_CHANNELS],
+                        n * OUTPUT_CHANNELS * sizeof(float));
         });
     }
 
@@ -493,7 +520,8 @@ struct Music::Stream {
         bool reachedEnd = false;
         {
             std::lock_guard<std::mutex> guard(lock);
-            reachedEnd = pacedByClock ? renderPacedByClock(out, frames, now) : renderToDevice(out, frames, now);
+            reachedEnd = pacedByClock ? renderPacedByClock(out, frames, now)
+                                      : renderToDevice(out, frames, now);
             if (reachedEnd && !endReported) {
                 endReported = true;
             } else {
@@ -501,7 +529,8 @@ struct Music::Stream {
             }
         }
         wake.notify_one();
-        if (reachedEnd && onEnd) onEnd(onEndUser);
+        if (reachedEnd && onEnd)
+            onEnd(onEndUser);
     }
 
     // Holding lock. The dummy device: the clock decides what has been
@@ -509,11 +538,13 @@ struct Music::Stream {
     bool renderPacedByClock(float* out, int frames, int64_t now) {
         const uint64_t available = writeIndex - readIndex;
         const int64_t target = static_cast<int64_t>(std::floor(clockAt(now) * frequency));
-        const uint64_t taken = std::min<uint64_t>(available, static_cast<uint64_t>(std::max<int64_t>(0, target - readFrame)));
+        const uint64_t taken = std::min<uint64_t>(
+            available, static_cast<uint64_t>(std::max<int64_t>(0, target - readFrame)));
         readIndex += taken;
         readFrame += static_cast<int64_t>(taken);
         std::memset(out, 0, static_cast<size_t>(frames) * OUTPUT_CHANNELS * sizeof(float));
-        return decoderDone && taken == available && clockAt(now) >= clockLimit.load(std::memory_order_relaxed);
+        return decoderDone && taken == available &&
+               clockAt(now) >= clockLimit.load(std::memory_order_relaxed);
     }
 
     // Holding lock. A real device: hands it the next frames and steers the
@@ -534,14 +565,17 @@ struct Music::Stream {
             }
         }
         ringRead(out, taken);
-        std::memset(out + taken * OUTPUT_CHANNELS, 0, (frames - taken) * OUTPUT_CHANNELS * sizeof(float));
-        if (taken > 0) followDevice(readFrame, now);
+        std::memset(out + taken * OUTPUT_CHANNELS, 0,
+                    (frames - taken) * OUTPUT_CHANNELS * sizeof(float));
+        if (taken > 0)
+            followDevice(readFrame, now);
         readIndex += taken;
         readFrame += static_cast<int64_t>(taken);
         // Everything was handed over by earlier callbacks and has now been
         // played.
         const bool reachedEnd = decoderDone && available == 0;
-        if (reachedEnd && !endReported) setClock(readFrame / frequency, now, 0.0);
+        if (reachedEnd && !endReported)
+            setClock(readFrame / frequency, now, 0.0);
         applyVolume(out, frames);
         return reachedEnd;
     }
@@ -552,9 +586,11 @@ struct Music::Stream {
         const float target = targetVolume.load(std::memory_order_relaxed);
         const float from = currentVolume;
         currentVolume = target;
-        if (from == 1.0f && target == 1.0f) return;
+        if (from == 1.0f && target == 1.0f)
+            return;
         for (int i = 0; i < frames; ++i) {
-            const float gain = from + (target - from) * static_cast<float>(i + 1) / static_cast<float>(frames);
+            const float gain =
+                from + (target - from) * static_cast<float>(i + 1) / static_cast<float>(frames);
             out[i * OUTPUT_CHANNELS] *= gain;
             out[i * OUTPUT_CHANNELS + 1] *= gain;
         }
@@ -607,18 +643,22 @@ bool Music::initialize(int frequency, std::string file) {
     device = std::move(output);
     channel = std::move(stream);
     // A player that already considers itself playing plays the new tune.
-    if (playing) channel->start();
+    if (playing)
+        channel->start();
     return true;
 }
 
 void Music::play() {
-    if (!playing && channel) channel->start();
+    if (!playing && channel)
+        channel->start();
     playing = true;
 }
 
 void Music::pause() {
-    if (!playing) return;
-    if (channel) channel->stop();
+    if (!playing)
+        return;
+    if (channel)
+        channel->stop();
     playing = false;
 }
 
@@ -631,7 +671,8 @@ double Music::position() {
 }
 
 void Music::seek(double seconds) {
-    if (channel) channel->seek(seconds);
+    if (channel)
+        channel->seek(seconds);
 }
 
 bool Music::hasMusicEnded() {
@@ -641,7 +682,8 @@ bool Music::hasMusicEnded() {
 void Music::silence() {
     silenceToggle = !silenceToggle;
     volumeLevel = silenceToggle ? 0.0f : 1.0f;
-    if (channel) channel->targetVolume.store(volumeLevel);
+    if (channel)
+        channel->targetVolume.store(volumeLevel);
 }
 
 const std::string& Music::failure() const {

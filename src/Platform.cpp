@@ -18,8 +18,10 @@ namespace Tolvane::Platform {
 namespace {
 
 std::wstring widen(const std::string& text) {
-    if (text.empty()) return std::wstring();
-    const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    if (text.empty())
+        return std::wstring();
+    const int size =
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring wide(static_cast<size_t>(size), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
     return wide;
@@ -27,7 +29,8 @@ std::wstring widen(const std::string& text) {
 
 std::string narrow(const wchar_t* wide) {
     const int size = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-    if (size <= 1) return std::string();
+    if (size <= 1)
+        return std::string();
     std::string text(static_cast<size_t>(size), '\0');
     WideCharToMultiByte(CP_UTF8, 0, wide, -1, text.data(), size, nullptr, nullptr);
     text.pop_back();
@@ -75,7 +78,8 @@ std::vector<std::string> arguments(int argc, char** argv) {
     wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
     if (wide) {
         std::vector<std::string> result;
-        for (int i = 0; i < count; ++i) result.push_back(narrow(wide[i]));
+        for (int i = 0; i < count; ++i)
+            result.push_back(narrow(wide[i]));
         LocalFree(wide);
         return result;
     }

@@ -20,7 +20,8 @@ double besselI0(double x) {
     for (int k = 1; k < 50; ++k) {
         term *= (x / (2.0 * k)) * (x / (2.0 * k));
         sum += term;
-        if (term < sum * 1e-12) break;
+        if (term < sum * 1e-12)
+            break;
     }
     return sum;
 }
@@ -31,7 +32,8 @@ void Resampler::configure(int inRate, int outRate) {
     const int64_t divisor = std::gcd(static_cast<int64_t>(inRate), static_cast<int64_t>(outRate));
     up = outRate / divisor;
     down = inRate / divisor;
-    if (up == down) return;
+    if (up == down)
+        return;
     const double cutoff = std::min(1.0, static_cast<double>(outRate) / inRate) * PASS_BAND;
     halfWidth = static_cast<int>(std::ceil(ZERO_CROSSINGS / cutoff));
     const int taps = 2 * halfWidth;
@@ -47,11 +49,13 @@ void Resampler::configure(int inRate, int outRate) {
             const double x = cutoff * t * M_PI;
             const double sinc = std::fabs(x) < 1e-12 ? 1.0 : std::sin(x) / x;
             const double r = t / halfWidth;
-            const double window = std::fabs(r) >= 1.0 ? 0.0 : besselI0(KAISER_BETA * std::sqrt(1.0 - r * r)) / beta;
+            const double window =
+                std::fabs(r) >= 1.0 ? 0.0 : besselI0(KAISER_BETA * std::sqrt(1.0 - r * r)) / beta;
             row[k] = sinc * window;
             sum += row[k];
         }
-        for (int k = 0; k < taps; ++k) table[static_cast<size_t>(p) * taps + k] = static_cast<float>(row[k] / sum);
+        for (int k = 0; k < taps; ++k)
+            table[static_cast<size_t>(p) * taps + k] = static_cast<float>(row[k] / sum);
     }
 }
 
@@ -87,7 +91,8 @@ void Resampler::interpolate(std::vector<float>& out) const {
     const int64_t first = center - halfWidth + 1;
     for (int k = 0; k < taps; ++k) {
         const int64_t j = first + k;
-        if (j < historyStart || j >= inputEnd) continue;
+        if (j < historyStart || j >= inputEnd)
+            continue;
         const float weight = a[k] + (b[k] - a[k]) * blend;
         const size_t at = static_cast<size_t>(j - historyStart) * 2;
         left += weight * history[at];
@@ -108,7 +113,8 @@ void Resampler::get(std::vector<float>& out) {
     for (;; ++next) {
         const int64_t position = next * down;
         const int64_t center = position / up;
-        if (finished ? position >= inputEnd * up : center + halfWidth >= inputEnd) break;
+        if (finished ? position >= inputEnd * up : center + halfWidth >= inputEnd)
+            break;
         interpolate(out);
     }
     // Drop the input no later output reaches back to.

@@ -45,11 +45,11 @@ private:
     int64_t up = 1;
     int64_t down = 1;
     int halfWidth = 0;
-    std::vector<float> table;    // the filter, one row of taps a phase
-    std::vector<float> history;  // stereo input frames from historyStart
+    std::vector<float> table;   // the filter, one row of taps a phase
+    std::vector<float> history; // stereo input frames from historyStart
     int64_t historyStart = 0;
-    int64_t inputEnd = 0;        // input frame after the last one put
-    int64_t next = 0;            // next output frame
+    int64_t inputEnd = 0; // input frame after the last one put
+    int64_t next = 0;     // next output frame
     bool finished = false;
 };
 

@@ -91,7 +91,8 @@ void Shader::setSourcePaths(std::string vertexPath, std::string fragmentPath) {
     this->fragmentPath = std::move(fragmentPath);
 }
 
-Logger::Message Shader::readSources(const std::string& vertexPath, const std::string& fragmentPath) {
+Logger::Message Shader::readSources(const std::string& vertexPath,
+                                    const std::string& fragmentPath) {
     std::string sources[2];
     const std::string* paths[2] = {&vertexPath, &fragmentPath};
     for (int i = 0; i < 2; ++i) {
@@ -111,8 +112,9 @@ Logger::Message Shader::readSources(const std::string& vertexPath, const std::st
     return Logger::Message();
 }
 
-Logger::Message Shader::setUp(const Common::Shaders& shaders, uint32_t width, uint32_t height, Cosmonaut* cosmonaut,
-                              TextureManager* textureManager, Logger::Message* skippedTextures) {
+Logger::Message Shader::setUp(const Common::Shaders& shaders, uint32_t width, uint32_t height,
+                              Cosmonaut* cosmonaut, TextureManager* textureManager,
+                              Logger::Message* skippedTextures) {
     initialize(width, height);
     Logger::Message skipped = initializeTextures(shaders.textures);
     if (skippedTextures) {
@@ -314,11 +316,12 @@ void Shader::render(double time) {
                 glUniform1f(uniform->location, static_cast<float>(values[0]));
                 break;
             case Common::FLOAT2:
-                glUniform2f(uniform->location, static_cast<float>(values[0]), static_cast<float>(values[1]));
+                glUniform2f(uniform->location, static_cast<float>(values[0]),
+                            static_cast<float>(values[1]));
                 break;
             case Common::FLOAT3:
-                glUniform3f(uniform->location, static_cast<float>(values[0]), static_cast<float>(values[1]),
-                            static_cast<float>(values[2]));
+                glUniform3f(uniform->location, static_cast<float>(values[0]),
+                            static_cast<float>(values[1]), static_cast<float>(values[2]));
                 break;
             default:
                 break;
@@ -330,7 +333,8 @@ void Shader::render(double time) {
     for (const auto& sampler : uniformTextures) {
         // A name with no texture (no such asset, or an image that did not
         // decode) samples texture 0.
-        const Texture* texture = textureManager != nullptr ? textureManager->getTexture(sampler->name) : nullptr;
+        const Texture* texture =
+            textureManager != nullptr ? textureManager->getTexture(sampler->name) : nullptr;
         glActiveTexture(GL_TEXTURE0 + static_cast<GLenum>(unit));
         glBindTexture(GL_TEXTURE_2D, texture != nullptr ? texture->id : 0);
         glUniform1i(sampler->location, unit);

@@ -69,8 +69,9 @@ public:
     // the texture manager; then initShader. Returns the build's message, or
     // readSources' when a file cannot be read (then nothing is built). When
     // skippedTextures is given, it receives initializeTextures' message.
-    Logger::Message setUp(const Common::Shaders& shaders, uint32_t width, uint32_t height, Cosmonaut* cosmonaut,
-                          TextureManager* textureManager, Logger::Message* skippedTextures = nullptr);
+    Logger::Message setUp(const Common::Shaders& shaders, uint32_t width, uint32_t height,
+                          Cosmonaut* cosmonaut, TextureManager* textureManager,
+                          Logger::Message* skippedTextures = nullptr);
 
     // Builds the program from the current sources. On failure the message
     // carries the failing stage's or the link's info log, and the frame shows

@@ -107,7 +107,8 @@ bool ShaderWatcher::drainEvents() {
                 continue;
             }
             for (const WatchedFile& file : files) {
-                touched = touched || (event->wd == file.folder && event->len > 0 && file.name == event->name);
+                touched = touched ||
+                          (event->wd == file.folder && event->len > 0 && file.name == event->name);
             }
         }
     }
@@ -130,9 +131,10 @@ bool ShaderWatcher::watch(const std::vector<std::string>& paths) {
         if (index < 0) {
             auto watched = std::make_unique<Folder>();
             watched->path = folder;
-            watched->handle = CreateFileW(folder.c_str(), FILE_LIST_DIRECTORY,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
+            watched->handle = CreateFileW(
+                folder.c_str(), FILE_LIST_DIRECTORY,
+                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
             if (watched->handle == INVALID_HANDLE_VALUE) {
                 all = false;
                 continue;
@@ -157,16 +159,18 @@ bool ShaderWatcher::drainEvents() {
         Folder& folder = *folders[i];
         DWORD length = 0;
         if (!GetOverlappedResult(folder.handle, &folder.overlapped, &length, FALSE)) {
-            continue;  // nothing yet (or the folder is gone)
+            continue; // nothing yet (or the folder is gone)
         }
         // An empty batch means the system's buffer overflowed and lost
         // changes: one of them may have been a save.
         touched = touched || length == 0;
         for (DWORD offset = 0; offset < length;) {
-            const auto* change = reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(folder.buffer + offset);
+            const auto* change =
+                reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(folder.buffer + offset);
             const std::wstring wide(change->FileName, change->FileNameLength / sizeof(WCHAR));
             const std::string name = std::filesystem::path(wide).u8string();
-            if (change->Action != FILE_ACTION_REMOVED && change->Action != FILE_ACTION_RENAMED_OLD_NAME) {
+            if (change->Action != FILE_ACTION_REMOVED &&
+                change->Action != FILE_ACTION_RENAMED_OLD_NAME) {
                 for (const WatchedFile& file : files) {
                     touched = touched || (file.folder == static_cast<int>(i) && file.name == name);
                 }

@@ -16,8 +16,7 @@ Texture::~Texture() {
     }
 }
 
-void Texture::initialize() {
-}
+void Texture::initialize() {}
 
 void Texture::releaseGraphics() {
     if (id != 0) {

@@ -14,8 +14,8 @@ TextureManager::TextureManager() = default;
 
 TextureManager::~TextureManager() = default;
 
-bool TextureManager::decodeImage(const std::string& path, std::vector<unsigned char>& pixels, uint32_t& width,
-                                 uint32_t& height, uint32_t maxSide) {
+bool TextureManager::decodeImage(const std::string& path, std::vector<unsigned char>& pixels,
+                                 uint32_t& width, uint32_t& height, uint32_t maxSide) {
     pixels.clear();
     std::string file;
     std::string error;
@@ -29,8 +29,9 @@ bool TextureManager::decodeImage(const std::string& path, std::vector<unsigned c
     // the decoder would reserve memory before finding out that the data is
     // not there: check the size first.
     lodepng::State header;
-    if (lodepng_inspect(&w, &h, &header, data, file.size()) != 0 || w > std::min(maxSide, MAX_IMAGE_SIDE) ||
-        h > std::min(maxSide, MAX_IMAGE_SIDE) || uint64_t(w) * h > MAX_IMAGE_PIXELS) {
+    if (lodepng_inspect(&w, &h, &header, data, file.size()) != 0 ||
+        w > std::min(maxSide, MAX_IMAGE_SIDE) || h > std::min(maxSide, MAX_IMAGE_SIDE) ||
+        uint64_t(w) * h > MAX_IMAGE_PIXELS) {
         return false;
     }
     if (lodepng::decode(pixels, w, h, data, file.size(), LCT_RGBA, 8) != 0) {

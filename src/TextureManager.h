@@ -40,8 +40,8 @@ public:
     // not decode, or when its header claims more than the limits above or a
     // side longer than maxSide (checked before any memory is taken for the
     // pixels). Textures and the window icon are read through it.
-    static bool decodeImage(const std::string& path, std::vector<unsigned char>& pixels, uint32_t& width,
-                            uint32_t& height, uint32_t maxSide = MAX_IMAGE_SIDE);
+    static bool decodeImage(const std::string& path, std::vector<unsigned char>& pixels,
+                            uint32_t& width, uint32_t& height, uint32_t maxSide = MAX_IMAGE_SIDE);
 
     // Registers one texture per static asset whose PNG decodes (within the
     // size limit) and per dynamic asset; a later asset of the same name

@@ -28,10 +28,13 @@ constexpr long SEEK_PREFRAMES = 16;
 bool isSndfileFormat(const std::string& path) {
     std::ifstream in(Platform::filePath(path), std::ios::binary);
     char h[4] = {};
-    if (!in.read(h, sizeof h)) return false;
-    static const char* const signatures[] = {"RIFF", "RIFX", "RF64", "BW64", "riff", "OggS", "fLaC", "FORM", ".snd", "caff"};
+    if (!in.read(h, sizeof h))
+        return false;
+    static const char* const signatures[] = {"RIFF", "RIFX", "RF64", "BW64", "riff",
+                                             "OggS", "fLaC", "FORM", ".snd", "caff"};
     for (const char* signature : signatures) {
-        if (std::memcmp(h, signature, 4) == 0) return true;
+        if (std::memcmp(h, signature, 4) == 0)
+            return true;
     }
     return false;
 }
@@ -106,7 +109,8 @@ bool TuneDecoder::openMp3(const std::string& path) {
     long rate = 0;
     int channels = 0;
     int encoding = 0;
-    if (mpg123_open(mp3, path.c_str()) != MPG123_OK || mpg123_getformat(mp3, &rate, &channels, &encoding) != MPG123_OK) {
+    if (mpg123_open(mp3, path.c_str()) != MPG123_OK ||
+        mpg123_getformat(mp3, &rate, &channels, &encoding) != MPG123_OK) {
         why = "is no tune (neither MP3 nor a format of libsndfile's)";
         return false;
     }
@@ -147,11 +151,14 @@ bool TuneDecoder::openOther(const std::string& path) {
 }
 
 bool TuneDecoder::seek(int64_t frame) {
-    if (frame < 0 || frame > length) return false;
+    if (frame < 0 || frame > length)
+        return false;
     rateChanged = false;
     position = frame;
-    if (mp3) return mpg123_seek(mp3, static_cast<off_t>(frame), SEEK_SET) >= 0;
-    if (other) return sf_seek(other, static_cast<sf_count_t>(frame), SEEK_SET) >= 0;
+    if (mp3)
+        return mpg123_seek(mp3, static_cast<off_t>(frame), SEEK_SET) >= 0;
+    if (other)
+        return sf_seek(other, static_cast<sf_count_t>(frame), SEEK_SET) >= 0;
     return false;
 }
 
@@ -169,7 +176,8 @@ int64_t TuneDecoder::decode(float* out, int64_t count) {
         const sf_count_t got = sf_readf_float(other, out, static_cast<sf_count_t>(count));
         return got > 0 ? static_cast<int64_t>(got) : 0;
     }
-    if (!mp3 || rateChanged) return 0;
+    if (!mp3 || rateChanged)
+        return 0;
     const size_t frameBytes = sizeof(float) * static_cast<size_t>(channelCount);
     size_t done = 0;
     int result = mpg123_read(mp3, out, static_cast<size_t>(count) * frameBytes, &done);
@@ -181,10 +189,12 @@ int64_t TuneDecoder::decode(float* out, int64_t count) {
         int encoding = 0;
         mpg123_getformat(mp3, &rate, &channels, &encoding);
         rateChanged = rate != sampleRate || channels != channelCount;
-        if (rateChanged) return 0;
+        if (rateChanged)
+            return 0;
         result = mpg123_read(mp3, out, static_cast<size_t>(count) * frameBytes, &done);
     }
-    if (result != MPG123_OK && result != MPG123_DONE && done == 0) return 0;
+    if (result != MPG123_OK && result != MPG123_DONE && done == 0)
+        return 0;
     return static_cast<int64_t>(done / frameBytes);
 }
 

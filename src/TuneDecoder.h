@@ -63,8 +63,8 @@ private:
     int channelCount = 0;
     int sampleRate = 0;
     int64_t length = 0;
-    int64_t position = 0;      // the frame the next read starts with
-    bool rateChanged = false;  // the MP3 went on at another rate: its end
+    int64_t position = 0;     // the frame the next read starts with
+    bool rateChanged = false; // the MP3 went on at another rate: its end
     std::string why;
 };
 

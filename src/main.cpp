@@ -75,7 +75,9 @@ void logError(int code, const char* description) {
 }
 
 // Follows the framebuffer's size with the viewport.
-void framebufferSizeCallback(GLFWwindow*, int width, int height) { glViewport(0, 0, width, height); }
+void framebufferSizeCallback(GLFWwindow*, int width, int height) {
+    glViewport(0, 0, width, height);
+}
 
 // Rebuilds the shader program from these sources, logging a build error.
 void rebuildShader(const std::string& vertex, const std::string& fragment) {
@@ -91,7 +93,8 @@ void rebuildShader(const std::string& vertex, const std::string& fragment) {
 // logging a file that cannot be read or a build error.
 void rebuildShader() {
     shader.cleanShader();
-    Logger::Message message = shader.readSources(configurations.shaders.vertex, configurations.shaders.fragment);
+    Logger::Message message =
+        shader.readSources(configurations.shaders.vertex, configurations.shaders.fragment);
     if (!message.error) {
         message = shader.initShader();
     }
@@ -164,7 +167,9 @@ void musicSetRow(void* data, int row) {
 }
 
 // Tells the editor whether the music plays.
-int musicPlaying(void*) { return music.isPlaying() ? 1 : 0; }
+int musicPlaying(void*) {
+    return music.isPlaying() ? 1 : 0;
+}
 
 // Gives the window the PNG icon when the file decodes; otherwise keeps the default.
 void setIcon(const std::string& path) {
@@ -272,7 +277,8 @@ bool openWindow() {
     GLFWmonitor* monitor = demo.release ? glfwGetPrimaryMonitor() : nullptr;
     // The window library reports a zero size itself but stops the program on
     // a negative one, and passes sizes beyond the window system's on.
-    if (demo.width <= 0 || demo.height <= 0 || demo.width > MAX_WINDOW_SIDE || demo.height > MAX_WINDOW_SIDE) {
+    if (demo.width <= 0 || demo.height <= 0 || demo.width > MAX_WINDOW_SIDE ||
+        demo.height > MAX_WINDOW_SIDE) {
         const std::string size = std::to_string(demo.width) + "x" + std::to_string(demo.height);
         logError(GLFW_INVALID_VALUE, ("Invalid window size " + size).c_str());
     } else {
@@ -296,7 +302,8 @@ bool openWindow() {
     glewExperimental = GL_TRUE;
     const GLenum glewStatus = glewInit();
     if (glewStatus != GLEW_OK) {
-        std::printf("glew error: %s", reinterpret_cast<const char*>(glewGetErrorString(glewStatus)));
+        std::printf("glew error: %s",
+                    reinterpret_cast<const char*>(glewGetErrorString(glewStatus)));
         terminateWindow();
         return false;
     }
@@ -319,8 +326,10 @@ void startComponents(sync_cb& callbacks, const std::string& demoFolder) {
     textureManager.initializeTextures();
 
     // A release-mode demo without its tune can only end by Escape: say why.
-    if (!music.initialize(configurations.tune.frequency, configurations.tune.file) && demo.release) {
-        std::fprintf(stderr, "no music: %s; the demo runs until Escape is pressed\n", music.failure().c_str());
+    if (!music.initialize(configurations.tune.frequency, configurations.tune.file) &&
+        demo.release) {
+        std::fprintf(stderr, "no music: %s; the demo runs until Escape is pressed\n",
+                     music.failure().c_str());
     }
 
     callbacks.pause = musicPause;
@@ -334,9 +343,9 @@ void startComponents(sync_cb& callbacks, const std::string& demoFolder) {
     cosmonaut.setTracks(configurations.tracks);
 
     Logger::Message skipped;
-    const Logger::Message message = shader.setUp(shaders, static_cast<uint32_t>(demo.width),
-                                                 static_cast<uint32_t>(demo.height), &cosmonaut, &textureManager,
-                                                 &skipped);
+    const Logger::Message message =
+        shader.setUp(shaders, static_cast<uint32_t>(demo.width), static_cast<uint32_t>(demo.height),
+                     &cosmonaut, &textureManager, &skipped);
     if (skipped.error) {
         logger.write(Logger::ERROR, skipped.text);
     }

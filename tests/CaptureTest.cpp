@@ -47,7 +47,7 @@ std::string quote(const std::string& text) {
 
 struct Result {
     int status = -1;
-    std::string output;  // standard output and error together
+    std::string output; // standard output and error together
 };
 
 // Runs the capture tool in directory with arguments; environment entries
@@ -92,10 +92,17 @@ double evaluate(const std::vector<Key>& keys, double row) {
         if (row >= a.row && row < b.row) {
             double t = (row - a.row) / (b.row - a.row);
             switch (a.type) {
-            case KEY_STEP: t = 0.0; break;
-            case KEY_SMOOTH: t = t * t * (3.0 - 2.0 * t); break;
-            case KEY_RAMP: t = t * t; break;
-            default: break;
+            case KEY_STEP:
+                t = 0.0;
+                break;
+            case KEY_SMOOTH:
+                t = t * t * (3.0 - 2.0 * t);
+                break;
+            case KEY_RAMP:
+                t = t * t;
+                break;
+            default:
+                break;
             }
             return a.value + (b.value - a.value) * t;
         }
@@ -110,12 +117,13 @@ int channelByte(double v) {
 
 // --- A small demo of the test's own ------------------------------------------
 
-constexpr double ROW_RATE = 120.0 / 60.0 * 8;  // 120 BPM, 8 rows a beat
+constexpr double ROW_RATE = 120.0 / 60.0 * 8; // 120 BPM, 8 rows a beat
 constexpr int TUNE_RATE = 22050;
 constexpr double TUNE_SECONDS = 2.0;
 
 const std::vector<Key> RED_KEYS = {{0, 0.0f, KEY_LINEAR}, {16, 1.0f, KEY_STEP}};
-const std::vector<Key> GREEN_KEYS = {{0, 0.1f, KEY_SMOOTH}, {12, 0.9f, KEY_LINEAR}, {20, 0.2f, KEY_STEP}};
+const std::vector<Key> GREEN_KEYS = {
+    {0, 0.1f, KEY_SMOOTH}, {12, 0.9f, KEY_LINEAR}, {20, 0.2f, KEY_STEP}};
 const std::vector<Key> BLUE_KEYS = {{2, 0.0f, KEY_RAMP}, {14, 1.0f, KEY_STEP}};
 
 // The left half of the picture shows the "colour" track; the right half
@@ -146,7 +154,8 @@ struct TestDemo {
     explicit TestDemo(int width = 64, int height = 48) {
         dir.write("configuration.json", R"({
   "demo": { "release": true },
-  "screen": { "width": )" + std::to_string(width) + R"(, "height": )" + std::to_string(height) + R"( },
+  "screen": { "width": )" + std::to_string(width) +
+                                            R"(, "height": )" + std::to_string(height) + R"( },
   "music": { "file": "tune.wav", "BPM": 120, "frequency": 22050 },
   "sync": { "RPB": 8 },
   "shaders": {
@@ -179,7 +188,8 @@ struct TestDemo {
         sf_close(tune);
     }
 
-    Result run(const std::vector<std::string>& arguments, const std::vector<std::string>& environment = {}) {
+    Result run(const std::vector<std::string>& arguments,
+               const std::vector<std::string>& environment = {}) {
         std::vector<std::string> all = {"configuration.json"};
         all.insert(all.end(), arguments.begin(), arguments.end());
         return capture(dir.path(), all, environment);
@@ -196,7 +206,8 @@ struct Png {
 
 Png readPng(const fs::path& path) {
     Png png;
-    EXPECT_EQ(lodepng::decode(png.rgb, png.width, png.height, path.string(), LCT_RGB, 8), 0u) << path;
+    EXPECT_EQ(lodepng::decode(png.rgb, png.width, png.height, path.string(), LCT_RGB, 8), 0u)
+        << path;
     return png;
 }
 
@@ -222,13 +233,16 @@ Wav readWav(const fs::path& path) {
 TEST(CaptureTest, FrameNShowsTheTracksAndTimeAtFromPlusNOverFps) {
     TestDemo demo;
     // 20 frames a second from 0.25 s up to 0.75 s: ten frames, rows 4 to 11.2.
-    const Result result = demo.run({"--out", "frames", "--size", "32x16", "--fps", "20", "--from", "0.25", "--to", "0.75"});
+    const Result result = demo.run(
+        {"--out", "frames", "--size", "32x16", "--fps", "20", "--from", "0.25", "--to", "0.75"});
     ASSERT_EQ(result.status, 0) << result.output;
     EXPECT_NE(result.output.find("sync_unkeyed.track"), std::string::npos)
-        << "a configured track without a file is reported:\n" << result.output;
+        << "a configured track without a file is reported:\n"
+        << result.output;
 
     const fs::path frames = fs::path(demo.dir.path()) / "frames";
-    EXPECT_FALSE(fs::exists(frames / "frame-000010.png")) << "a frame at the end of the range is one too many";
+    EXPECT_FALSE(fs::exists(frames / "frame-000010.png"))
+        << "a frame at the end of the range is one too many";
     for (int n = 0; n < 10; ++n) {
         char name[32];
         std::snprintf(name, sizeof name, "frame-%06d.png", n);
@@ -238,12 +252,14 @@ TEST(CaptureTest, FrameNShowsTheTracksAndTimeAtFromPlusNOverFps) {
 
         const double time = 0.25 + n / 20.0;
         const double row = static_cast<float>(time * ROW_RATE);
-        const int expected[3] = {channelByte(evaluate(RED_KEYS, row)), channelByte(evaluate(GREEN_KEYS, row)),
+        const int expected[3] = {channelByte(evaluate(RED_KEYS, row)),
+                                 channelByte(evaluate(GREEN_KEYS, row)),
                                  channelByte(evaluate(BLUE_KEYS, row))};
         // The whole left half, to the last column before resolution.x / 2.
         for (unsigned x : {0u, 8u, 15u}) {
             for (int c = 0; c < 3; ++c) {
-                EXPECT_NEAR(png.at(x, 8)[c], expected[c], 1) << name << " column " << x << " channel " << c;
+                EXPECT_NEAR(png.at(x, 8)[c], expected[c], 1)
+                    << name << " column " << x << " channel " << c;
             }
         }
         // The right half: time / 2 in red, blue above. Its alpha of 0.5 is
@@ -260,7 +276,8 @@ TEST(CaptureTest, FrameNShowsTheTracksAndTimeAtFromPlusNOverFps) {
 
 TEST(CaptureTest, AudioCoversTheRangeToTheSample) {
     TestDemo demo;
-    const Result result = demo.run({"--out", "out", "--size", "16x16", "--fps", "10", "--from", "0.3", "--to", "1.1"});
+    const Result result = demo.run(
+        {"--out", "out", "--size", "16x16", "--fps", "10", "--from", "0.3", "--to", "1.1"});
     ASSERT_EQ(result.status, 0) << result.output;
     const Wav wav = readWav(fs::path(demo.dir.path()) / "out" / "audio.wav");
     EXPECT_EQ(wav.info.samplerate, TUNE_RATE);
@@ -283,8 +300,8 @@ TEST(CaptureTest, AudioCoversTheRangeToTheSample) {
 TEST(CaptureTest, BundledDemoCapturedTwiceIsByteIdentical) {
     TempDir out;
     // Three frames of the drop, small.
-    const std::vector<std::string> arguments = {"configuration.json", "--size", "96x54", "--from", "30",
-                                                "--to", "30.05", "--out"};
+    const std::vector<std::string> arguments = {
+        "configuration.json", "--size", "96x54", "--from", "30", "--to", "30.05", "--out"};
     std::vector<std::string> first = arguments;
     first.push_back(out.file("first"));
     std::vector<std::string> second = arguments;
@@ -295,10 +312,12 @@ TEST(CaptureTest, BundledDemoCapturedTwiceIsByteIdentical) {
     ASSERT_EQ(two.status, 0) << two.output;
     EXPECT_EQ(one.output.find("warning"), std::string::npos) << one.output;
 
-    for (const char* name : {"frame-000000.png", "frame-000001.png", "frame-000002.png", "audio.wav"}) {
+    for (const char* name :
+         {"frame-000000.png", "frame-000001.png", "frame-000002.png", "audio.wav"}) {
         const std::string a = readBytes(fs::path(out.file("first")) / name);
         ASSERT_FALSE(a.empty()) << name;
-        EXPECT_TRUE(a == readBytes(fs::path(out.file("second")) / name)) << name << " differs between captures";
+        EXPECT_TRUE(a == readBytes(fs::path(out.file("second")) / name))
+            << name << " differs between captures";
     }
     EXPECT_FALSE(fs::exists(fs::path(out.file("first")) / "frame-000003.png"));
     // Consecutive frames of a moving demo differ.
@@ -314,14 +333,15 @@ TEST(CaptureTest, BundledDemoCapturedTwiceIsByteIdentical) {
 
 TEST(CaptureTest, VideoLastsTheRangeAndShowsTheFrames) {
     TestDemo demo;
-    const Result result =
-        demo.run({"--video", "capture.mp4", "--size", "32x16", "--fps", "20", "--from", "0.25", "--to", "0.75"});
+    const Result result = demo.run({"--video", "capture.mp4", "--size", "32x16", "--fps", "20",
+                                    "--from", "0.25", "--to", "0.75"});
     ASSERT_EQ(result.status, 0) << result.output;
     const std::string video = demo.dir.file("capture.mp4");
 
     const std::string probe = demo.dir.file("probe.json");
     const std::string command =
-        "ffprobe -v error -count_frames -show_streams -show_format -of json " + quote(video) + " > " + quote(probe);
+        "ffprobe -v error -count_frames -show_streams -show_format -of json " + quote(video) +
+        " > " + quote(probe);
     ASSERT_EQ(std::system(command.c_str()), 0);
     Json::Value info;
     std::ifstream probeFile(probe);
@@ -358,7 +378,9 @@ TEST(CaptureTest, VideoLastsTheRangeAndShowsTheFrames) {
     const std::string pixels = readBytes(raw);
     ASSERT_EQ(pixels.size(), 32u * 16u * 3u);
     const double row = static_cast<float>(0.25 * ROW_RATE);
-    auto pixel = [&](int x, int y, int c) { return static_cast<unsigned char>(pixels[(y * 32 + x) * 3 + c]); };
+    auto pixel = [&](int x, int y, int c) {
+        return static_cast<unsigned char>(pixels[(y * 32 + x) * 3 + c]);
+    };
     EXPECT_NEAR(pixel(4, 8, 0), channelByte(evaluate(RED_KEYS, row)), 12);
     EXPECT_NEAR(pixel(4, 8, 1), channelByte(evaluate(GREEN_KEYS, row)), 12);
     EXPECT_NEAR(pixel(4, 8, 2), channelByte(evaluate(BLUE_KEYS, row)), 12);
@@ -396,7 +418,8 @@ TEST(CaptureTest, BadSizeRangeOrRateIsRefusedWithAMessage) {
             shown += a + " ";
         }
         EXPECT_EQ(result.status, 2) << shown << "\n" << result.output;
-        EXPECT_NE(result.output.find(c.message), std::string::npos) << shown << "\n" << result.output;
+        EXPECT_NE(result.output.find(c.message), std::string::npos) << shown << "\n"
+                                                                    << result.output;
     }
     EXPECT_FALSE(demo.dir.exists("o")) << "a refused request writes nothing";
 
@@ -413,7 +436,8 @@ TEST(CaptureTest, UnwritableOutputFailsWithAMessage) {
         const Result result = demo.run({"--out", out, "--to", "0.1"});
         EXPECT_EQ(result.status, 1) << out << "\n" << result.output;
         EXPECT_NE(result.output.find("cannot write to the output directory"), std::string::npos)
-            << out << "\n" << result.output;
+            << out << "\n"
+            << result.output;
     }
     const Result video = demo.run({"--video", "plain-file/capture.mp4", "--to", "0.1"});
     EXPECT_EQ(video.status, 1) << video.output;
@@ -424,7 +448,8 @@ TEST(CaptureTest, VideoWithoutAWorkingFfmpegFailsWithAMessage) {
     TestDemo demo;
     demo.dir.write("capture.mp4", std::string("an earlier video"));
     TempDir bin;
-    const Result missing = demo.run({"--video", "capture.mp4", "--to", "0.1"}, {"PATH=" + bin.path()});
+    const Result missing =
+        demo.run({"--video", "capture.mp4", "--to", "0.1"}, {"PATH=" + bin.path()});
     EXPECT_EQ(missing.status, 1) << missing.output;
     EXPECT_NE(missing.output.find("ffmpeg is not on PATH"), std::string::npos) << missing.output;
     EXPECT_EQ(demo.dir.read("capture.mp4"), "an earlier video") << "nothing is touched";
@@ -433,29 +458,39 @@ TEST(CaptureTest, VideoWithoutAWorkingFfmpegFailsWithAMessage) {
     // a video that was never made, and leaves no broken file behind.
     bin.write("ffmpeg", std::string("#!/bin/sh\necho 'ffmpeg: out of luck' >&2\nexit 3\n"));
     fs::permissions(bin.file("ffmpeg"), fs::perms::owner_all);
-    const Result broken = demo.run({"--video", "capture.mp4", "--to", "0.1"}, {"PATH=" + bin.path()});
+    const Result broken =
+        demo.run({"--video", "capture.mp4", "--to", "0.1"}, {"PATH=" + bin.path()});
     EXPECT_EQ(broken.status, 1) << broken.output;
-    EXPECT_NE(broken.output.find("ffmpeg failed with exit status 3"), std::string::npos) << broken.output;
-    EXPECT_NE(broken.output.find("out of luck"), std::string::npos) << "ffmpeg's own words are shown";
+    EXPECT_NE(broken.output.find("ffmpeg failed with exit status 3"), std::string::npos)
+        << broken.output;
+    EXPECT_NE(broken.output.find("out of luck"), std::string::npos)
+        << "ffmpeg's own words are shown";
     EXPECT_FALSE(demo.dir.exists("capture.mp4"));
 }
 
 TEST(CaptureTest, DemoThatCannotBeDrawnFailsWithAMessage) {
     TestDemo demo;
     // The working directory decides where the files are, as in the player.
-    const Result elsewhere = capture(demo.dir.path() + "/shaders", {"../configuration.json", "--out", "o"});
+    const Result elsewhere =
+        capture(demo.dir.path() + "/shaders", {"../configuration.json", "--out", "o"});
     EXPECT_EQ(elsewhere.status, 1) << elsewhere.output;
-    EXPECT_NE(elsewhere.output.find("cannot open the tune \"tune.wav\""), std::string::npos) << elsewhere.output;
-    EXPECT_NE(elsewhere.output.find("relative to the working directory"), std::string::npos) << elsewhere.output;
+    EXPECT_NE(elsewhere.output.find("cannot open the tune \"tune.wav\""), std::string::npos)
+        << elsewhere.output;
+    EXPECT_NE(elsewhere.output.find("relative to the working directory"), std::string::npos)
+        << elsewhere.output;
 
     const Result missing = capture(demo.dir.path(), {"nowhere.json", "--out", "o"});
     EXPECT_EQ(missing.status, 1) << missing.output;
-    EXPECT_NE(missing.output.find("cannot read the configuration \"nowhere.json\""), std::string::npos)
+    EXPECT_NE(missing.output.find("cannot read the configuration \"nowhere.json\""),
+              std::string::npos)
         << missing.output;
 
-    demo.dir.write("shaders/fragment.glsl", std::string("#version 330 core\nvoid main() { nonsense; }\n"));
+    demo.dir.write("shaders/fragment.glsl",
+                   std::string("#version 330 core\nvoid main() { nonsense; }\n"));
     const Result broken = demo.run({"--out", "o", "--to", "0.1"});
     EXPECT_EQ(broken.status, 1) << broken.output;
-    EXPECT_NE(broken.output.find("the shader program does not build"), std::string::npos) << broken.output;
-    EXPECT_NE(broken.output.find("nonsense"), std::string::npos) << "the GL's log is shown:\n" << broken.output;
+    EXPECT_NE(broken.output.find("the shader program does not build"), std::string::npos)
+        << broken.output;
+    EXPECT_NE(broken.output.find("nonsense"), std::string::npos) << "the GL's log is shown:\n"
+                                                                 << broken.output;
 }

@@ -28,20 +28,22 @@ Configuration readText(const std::string& text, bool* result = nullptr) {
 std::string scalars(const Configuration& c) {
     std::ostringstream out;
     out << std::setprecision(17) << std::boolalpha;
-    out << "demo: release " << c.demo.release << ", " << c.demo.name << " by " << c.demo.group << ", icon "
-        << c.demo.icon << ", " << c.demo.width << "x" << c.demo.height << " at " << c.demo.FPS << " FPS\n";
+    out << "demo: release " << c.demo.release << ", " << c.demo.name << " by " << c.demo.group
+        << ", icon " << c.demo.icon << ", " << c.demo.width << "x" << c.demo.height << " at "
+        << c.demo.FPS << " FPS\n";
     out << "tune: " << c.tune.file << ", " << c.tune.BPM << " BPM, " << c.tune.frequency << " Hz\n";
     out << "sync: " << c.sync.RPB << " rows a beat, host " << c.sync.host << "\n";
-    out << "shaders: " << c.shaders.vertex << ", " << c.shaders.fragment << ", version " << c.shaders.majorVersion
-        << "." << c.shaders.minorVersion << "\n";
+    out << "shaders: " << c.shaders.vertex << ", " << c.shaders.fragment << ", version "
+        << c.shaders.majorVersion << "." << c.shaders.minorVersion << "\n";
     return out.str();
 }
 
 void expectDefaults(const Configuration& c) {
-    EXPECT_EQ(scalars(c), "demo: release true, demo by demogroup, icon assets/pics/qz.png, 800x600 at 60 FPS\n"
-                          "tune: tune.mp3, 80 BPM, 44000 Hz\n"
-                          "sync: 8 rows a beat, host localhost\n"
-                          "shaders: shaders/vertex.glsl, shaders/fragment.glsl, version 2.1\n");
+    EXPECT_EQ(scalars(c),
+              "demo: release true, demo by demogroup, icon assets/pics/qz.png, 800x600 at 60 FPS\n"
+              "tune: tune.mp3, 80 BPM, 44000 Hz\n"
+              "sync: 8 rows a beat, host localhost\n"
+              "shaders: shaders/vertex.glsl, shaders/fragment.glsl, version 2.1\n");
     EXPECT_TRUE(c.shaders.uniforms.empty());
     EXPECT_TRUE(c.shaders.textures.empty());
     EXPECT_TRUE(c.tracks.empty());
@@ -69,7 +71,8 @@ TEST(Configuration, DocumentsOfTheWrongShapeKeepEveryDefault) {
     expectDefaults(readText("null"));
     expectDefaults(readText("1e999"));
     expectDefaults(readText(std::string("\x00\xff\xfe{\"demo\"\x01", 10)));
-    expectDefaults(readText(R"({ "demo": [false], "screen": "big", "shaders": [3, 3], "sync": 7 })"));
+    expectDefaults(
+        readText(R"({ "demo": [false], "screen": "big", "shaders": [3, 3], "sync": 7 })"));
     // Nesting deep enough to exhaust a recursive parser's stack.
     expectDefaults(readText(std::string(200000, '[') + std::string(200000, ']')));
     std::string objects;
@@ -141,8 +144,9 @@ TEST(Configuration, ValuesOfTheWrongKindKeepTheirFieldAndNeverThrow) {
     EXPECT_TRUE(c.assets.empty());
 
     // Versions too big to convert, and a document cut off inside them.
-    for (const char* text : {R"({ "shaders": { "majorVersion": 1e300, "minorVersion": 99999999999999999999 } })",
-                             R"({ "demo": { "release": false }, "shaders": { "majorVer)"}) {
+    for (const char* text :
+         {R"({ "shaders": { "majorVersion": 1e300, "minorVersion": 99999999999999999999 } })",
+          R"({ "demo": { "release": false }, "shaders": { "majorVer)"}) {
         const Configuration versions = readText(text);
         EXPECT_EQ(versions.shaders.majorVersion, 2) << text;
         EXPECT_EQ(versions.shaders.minorVersion, 1) << text;
@@ -221,7 +225,8 @@ TEST(Configuration, EmptyShaderPathIsStoredEmpty) {
 }
 
 TEST(Configuration, ResolvingAgainstAFolderPrefixesRelativeFilePathsOnly) {
-    Configuration c = readText(R"({ "demo": { "icon": "/abs/icon.png" }, "music": { "file": "../tune.ogg" },
+    Configuration c =
+        readText(R"({ "demo": { "icon": "/abs/icon.png" }, "music": { "file": "../tune.ogg" },
         "shaders": { "vertex": "" },
         "assets": [ { "name": "a", "file": "pics/a.png", "type": "staticTexture" }, { "name": "b" } ] })");
     c.resolvePaths("my demo/");
@@ -241,18 +246,21 @@ TEST(Configuration, TracksWhoseFilesWouldLeaveTheFolderAreSkippedWithTheReason) 
         { "track": "/../../outside/evil", "type": "float1" },
         { "track": "scene/../../up", "type": "float2" },
         { "track": "bell\u0007", "type": "float1" },
-        { "track": ")" + std::string(243, 'n') + R"(", "type": "float3" },
-        { "track": ")" + std::string(243, 'n') + R"(", "type": "float1" },
+        { "track": ")" + std::string(243, 'n') +
+                                     R"(", "type": "float3" },
+        { "track": ")" + std::string(243, 'n') +
+                                     R"(", "type": "float1" },
         { "track": "scene/part 1", "type": "float3" }
     ] })");
     ASSERT_EQ(c.tracks.size(), 3u);
     EXPECT_EQ(c.tracks[0].name, "fade");
     EXPECT_EQ(c.tracks[1].name, std::string(243, 'n'));
     EXPECT_EQ(c.tracks[2].name, "scene/part 1");
-    EXPECT_EQ(c.refused, (std::vector<std::string>{
-                             "track \"/../../outside/evil\" is an absolute path: skipped",
-                             "track \"scene/../../up\" has a \"..\" component: skipped",
-                             "track \"bell\\x07\" holds a control character: skipped",
-                             "track \"" + std::string(243, 'n') + "\" is too long for a file name: skipped",
-                         }));
+    EXPECT_EQ(c.refused,
+              (std::vector<std::string>{
+                  "track \"/../../outside/evil\" is an absolute path: skipped",
+                  "track \"scene/../../up\" has a \"..\" component: skipped",
+                  "track \"bell\\x07\" holds a control character: skipped",
+                  "track \"" + std::string(243, 'n') + "\" is too long for a file name: skipped",
+              }));
 }

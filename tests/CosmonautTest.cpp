@@ -33,12 +33,13 @@ std::vector<int> Playback::pauses;
 
 sync_cb callbacks = {
     [](void*, int flag) { Playback::pauses.push_back(flag); },
-    [](void* rowRate, int row) { Playback::seekSeconds.push_back(row / *static_cast<double*>(rowRate)); },
+    [](void* rowRate, int row) {
+        Playback::seekSeconds.push_back(row / *static_cast<double*>(rowRate));
+    },
     [](void*) { return Playback::playing; },
 };
 
-Common::Track track(Common::TRACK_TYPE type, std::string name)
-{
+Common::Track track(Common::TRACK_TYPE type, std::string name) {
     Common::Track t;
     t.type = type;
     t.name = std::move(name);
@@ -47,8 +48,7 @@ Common::Track track(Common::TRACK_TYPE type, std::string name)
 
 class CosmonautTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         ASSERT_TRUE(scratch.enter());
         Playback::playing = 1;
         Playback::seekSeconds.clear();
@@ -60,16 +60,14 @@ protected:
     }
     void TearDown() override { cosmonaut.cleanUp(); }
 
-    bool startEditor()
-    {
+    bool startEditor() {
         editor = std::make_unique<TestEditor>(TestEditor::DEFAULT_PORT);
         return editor->listening();
     }
 
     // initialize, connectPlayer (editing mode only), setFunctions, setTracks:
     // the order in which the player starts its driver.
-    void start(double bpm, int rpb, bool editing, std::vector<Common::Track> tracks)
-    {
+    void start(double bpm, int rpb, bool editing, std::vector<Common::Track> tracks) {
         cosmonaut.initialize(bpm, rpb);
         if (editing)
             cosmonaut.connectPlayer("127.0.0.1");
@@ -78,8 +76,7 @@ protected:
     }
 
     // Sends messages as one batch and runs the frame that applies them.
-    void editAndUpdate(const Bytes& messages, double seconds)
-    {
+    void editAndUpdate(const Bytes& messages, double seconds) {
         ASSERT_TRUE(editor->sendRaw(messages));
         std::this_thread::sleep_for(20ms);
         cosmonaut.update(seconds);
@@ -90,8 +87,7 @@ protected:
     Cosmonaut cosmonaut;
 };
 
-TEST_F(CosmonautTest, MusicTimeBecomesSingleFloatRows)
-{
+TEST_F(CosmonautTest, MusicTimeBecomesSingleFloatRows) {
     start(120.0, 8, true, {track(Common::FLOAT1, "fade")});
     EXPECT_EQ(cosmonaut.getRowRate(), 16.0);
     ASSERT_TRUE(editor->waitForClient());
@@ -112,8 +108,7 @@ TEST_F(CosmonautTest, MusicTimeBecomesSingleFloatRows)
     EXPECT_NEAR(fade.values[0], 0.47999954, 1e-8);
 }
 
-TEST_F(CosmonautTest, DefaultTempoGivesRowThirtyTwoAtThreeSeconds)
-{
+TEST_F(CosmonautTest, DefaultTempoGivesRowThirtyTwoAtThreeSeconds) {
     start(80.0, 8, true, {});
     EXPECT_DOUBLE_EQ(cosmonaut.getRowRate(), 80.0 / 60.0 * 8);
     ASSERT_TRUE(editor->waitForClient());
@@ -123,10 +118,10 @@ TEST_F(CosmonautTest, DefaultTempoGivesRowThirtyTwoAtThreeSeconds)
     ASSERT_TRUE(editor->waitForRowReport(31));
 }
 
-TEST_F(CosmonautTest, TracksAreNamedAndRequestedInOrder)
-{
+TEST_F(CosmonautTest, TracksAreNamedAndRequestedInOrder) {
     start(120.0, 8, true,
-          {track(Common::FLOAT1, "fade"), track(Common::FLOAT2, "pos"), track(Common::FLOAT3, "col")});
+          {track(Common::FLOAT1, "fade"), track(Common::FLOAT2, "pos"),
+           track(Common::FLOAT3, "col")});
     ASSERT_TRUE(editor->waitForTrackRequests(6));
     EXPECT_EQ(editor->trackRequests(),
               (std::vector<std::string>{"fade", "pos.x", "pos.y", "col.x", "col.y", "col.z"}));
@@ -154,11 +149,10 @@ TEST_F(CosmonautTest, TracksAreNamedAndRequestedInOrder)
     EXPECT_TRUE(editor->protocolErrors().empty());
 }
 
-TEST_F(CosmonautTest, ATrackListedTwiceKeepsItsLastTypeAndSharesSyncTracks)
-{
+TEST_F(CosmonautTest, ATrackListedTwiceKeepsItsLastTypeAndSharesSyncTracks) {
     start(120.0, 8, true,
-          {track(Common::FLOAT1, "n"), track(Common::FLOAT3, "n"),
-           track(Common::FLOAT2, "p"), track(Common::FLOAT1, "p.x")});
+          {track(Common::FLOAT1, "n"), track(Common::FLOAT3, "n"), track(Common::FLOAT2, "p"),
+           track(Common::FLOAT1, "p.x")});
     ASSERT_TRUE(editor->waitForTrackRequests(6));
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(editor->trackRequests(),
@@ -172,9 +166,9 @@ TEST_F(CosmonautTest, ATrackListedTwiceKeepsItsLastTypeAndSharesSyncTracks)
     EXPECT_EQ(cosmonaut.getTrack("p.x").tracks[0], cosmonaut.getTrack("p").tracks[0]);
 }
 
-TEST_F(CosmonautTest, UnconfiguredNamesAndUnknownTypesHaveNoTracks)
-{
-    start(120.0, 8, true, {track(Common::TRACK_TYPE_UNKNOWN, "odd"), track(Common::FLOAT1, "fade")});
+TEST_F(CosmonautTest, UnconfiguredNamesAndUnknownTypesHaveNoTracks) {
+    start(120.0, 8, true,
+          {track(Common::TRACK_TYPE_UNKNOWN, "odd"), track(Common::FLOAT1, "fade")});
     ASSERT_TRUE(editor->waitForTrackRequests(1));
 
     Common::Gateway unknown = cosmonaut.getTrack("nowhere");
@@ -196,8 +190,7 @@ TEST_F(CosmonautTest, UnconfiguredNamesAndUnknownTypesHaveNoTracks)
     EXPECT_TRUE(editor->connected());
 }
 
-TEST_F(CosmonautTest, NegativeAndUndefinedTimesGiveWholeRows)
-{
+TEST_F(CosmonautTest, NegativeAndUndefinedTimesGiveWholeRows) {
     start(120.0, 8, true, {});
     ASSERT_TRUE(editor->waitForClient());
     cosmonaut.update(1.0);
@@ -211,8 +204,7 @@ TEST_F(CosmonautTest, NegativeAndUndefinedTimesGiveWholeRows)
     EXPECT_EQ(editor->rowReports(), (std::vector<int32_t>{16, -1, 0}));
 }
 
-TEST_F(CosmonautTest, SeeksReachTheCallbacksWithTheRowRate)
-{
+TEST_F(CosmonautTest, SeeksReachTheCallbacksWithTheRowRate) {
     start(120.0, 8, true, {});
     ASSERT_TRUE(editor->waitForClient());
     editAndUpdate(concat({TestEditor::encodeSetRow(48), TestEditor::encodePause(1)}), 0.0);
@@ -220,8 +212,7 @@ TEST_F(CosmonautTest, SeeksReachTheCallbacksWithTheRowRate)
     EXPECT_EQ(Playback::pauses, std::vector<int>{1});
 }
 
-TEST_F(CosmonautTest, OneReconnectionAttemptPerFrameWhileTheEditorIsAway)
-{
+TEST_F(CosmonautTest, OneReconnectionAttemptPerFrameWhileTheEditorIsAway) {
     editor->setGreetingReply("hello, dude!");
     start(120.0, 8, true, {track(Common::FLOAT1, "fade"), track(Common::FLOAT2, "pos")});
     EXPECT_EQ(editor->connectionCount(), 1);
@@ -241,8 +232,7 @@ TEST_F(CosmonautTest, OneReconnectionAttemptPerFrameWhileTheEditorIsAway)
     EXPECT_EQ(editor->connectionCount(), 5);
 }
 
-TEST_F(CosmonautTest, AReturningEditorGetsEveryTrackRequestedAgain)
-{
+TEST_F(CosmonautTest, AReturningEditorGetsEveryTrackRequestedAgain) {
     start(120.0, 8, true, {track(Common::FLOAT1, "fade"), track(Common::FLOAT3, "col")});
     ASSERT_TRUE(editor->waitForTrackRequests(4));
     editAndUpdate(concat({TestEditor::encodeSetKey(0, 0, 0.0f, KEY_LINEAR),
@@ -262,15 +252,15 @@ TEST_F(CosmonautTest, AReturningEditorGetsEveryTrackRequestedAgain)
     cosmonaut.update(5.0);
     ASSERT_TRUE(editor->waitForClient(1000ms));
     ASSERT_TRUE(editor->waitForTrackRequests(4));
-    EXPECT_EQ(editor->trackRequests(), (std::vector<std::string>{"fade", "col.x", "col.y", "col.z"}));
+    EXPECT_EQ(editor->trackRequests(),
+              (std::vector<std::string>{"fade", "col.x", "col.y", "col.z"}));
     EXPECT_EQ(cosmonaut.getTrack("fade").values[0], 0.0);
     editAndUpdate(TestEditor::encodeSetKey(0, 0, 7.0f, KEY_STEP), 5.5);
     EXPECT_EQ(cosmonaut.getTrack("fade").values[0], 7.0);
     EXPECT_EQ(editor->connectionCount(), 1);
 }
 
-TEST_F(CosmonautTest, ALostLinkIsRestoredWithinTheSameFrame)
-{
+TEST_F(CosmonautTest, ALostLinkIsRestoredWithinTheSameFrame) {
     start(120.0, 8, true, {track(Common::FLOAT1, "fade")});
     ASSERT_TRUE(editor->waitForTrackRequests(1));
     editor->closeConnection();
@@ -280,8 +270,7 @@ TEST_F(CosmonautTest, ALostLinkIsRestoredWithinTheSameFrame)
     ASSERT_TRUE(editor->waitForTrackRequests(1));
 }
 
-TEST_F(CosmonautTest, ReleaseModeReadsTrackFilesAndNeverConnects)
-{
+TEST_F(CosmonautTest, ReleaseModeReadsTrackFilesAndNeverConnects) {
     scratch.write("sync_fade.track", trackFile({{0, 0.0f, KEY_LINEAR}, {16, 1.0f, KEY_STEP}}));
     scratch.write("sync_col.x.track", trackFile({{0, 0.25f, KEY_STEP}}));
     scratch.write("sync_col.z.track", trackFile({{0, 4.0f, KEY_RAMP}, {32, 0.0f, KEY_STEP}}));
@@ -294,16 +283,15 @@ TEST_F(CosmonautTest, ReleaseModeReadsTrackFilesAndNeverConnects)
     EXPECT_DOUBLE_EQ(cosmonaut.getTrack("fade").values[0], 0.5);
     Common::Gateway col = cosmonaut.getTrack("col");
     EXPECT_EQ(col.values[0], 0.25);
-    EXPECT_EQ(col.values[1], 0.0);  // no file: an empty track
+    EXPECT_EQ(col.values[1], 0.0); // no file: an empty track
     EXPECT_DOUBLE_EQ(col.values[2], 3.75);
 
     cosmonaut.cleanUp();
-    EXPECT_EQ(scratch.entries(),
-              (std::vector<std::string>{"sync_col.x.track", "sync_col.z.track", "sync_fade.track"}));
+    EXPECT_EQ(scratch.entries(), (std::vector<std::string>{"sync_col.x.track", "sync_col.z.track",
+                                                           "sync_fade.track"}));
 }
 
-TEST_F(CosmonautTest, CleanUpClosesTheLinkAndWritesNothing)
-{
+TEST_F(CosmonautTest, CleanUpClosesTheLinkAndWritesNothing) {
     start(120.0, 8, true, {track(Common::FLOAT1, "fade")});
     ASSERT_TRUE(editor->waitForTrackRequests(1));
     editAndUpdate(TestEditor::encodeSetKey(0, 0, 1.0f, KEY_STEP), 0.0);

@@ -24,7 +24,14 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 const std::vector<std::string> SYNC_TRACKS = {"fade", "pos.x", "pos.y", "col.x", "col.y", "col.z"};
-enum TrackIndex : uint32_t { FADE, POS_X, POS_Y, COL_X, COL_Y, COL_Z };
+enum TrackIndex : uint32_t {
+    FADE,
+    POS_X,
+    POS_Y,
+    COL_X,
+    COL_Y,
+    COL_Z
+};
 
 // Top left: (fade, pos.x, pos.y). Top right: col. Bottom: the music time as
 // (time / 16, fract(time)).
@@ -74,11 +81,16 @@ bool writeDemo(TempDir& dir, bool release) {
 using Rgb = std::array<int, 3>;
 
 Rgb colourAt(const Image& image, double fx, double fy) {
-    const auto pixel = image.at(static_cast<int>(fx * image.width), static_cast<int>(fy * image.height));
+    const auto pixel =
+        image.at(static_cast<int>(fx * image.width), static_cast<int>(fy * image.height));
     return {pixel[0], pixel[1], pixel[2]};
 }
-Rgb topLeft(const Image& image) { return colourAt(image, 0.25, 0.25); }
-Rgb topRight(const Image& image) { return colourAt(image, 0.75, 0.25); }
+Rgb topLeft(const Image& image) {
+    return colourAt(image, 0.25, 0.25);
+}
+Rgb topRight(const Image& image) {
+    return colourAt(image, 0.75, 0.25);
+}
 
 Rgb expected(double r, double g, double b) {
     return {static_cast<int>(std::lround(r * 255)), static_cast<int>(std::lround(g * 255)),
@@ -103,12 +115,14 @@ double timeIn(const Image& image) {
     return std::round(coarse - fine) + fine;
 }
 
-bool drawn(const Image& image) { return !image.empty() && colourAt(image, 0.5, 0.75)[2] == 128; }
-
-std::string describe(const Rgb& colour) {
-    return "(" + std::to_string(colour[0]) + ", " + std::to_string(colour[1]) + ", " + std::to_string(colour[2]) + ")";
+bool drawn(const Image& image) {
+    return !image.empty() && colourAt(image, 0.5, 0.75)[2] == 128;
 }
 
+std::string describe(const Rgb& colour) {
+    return "(" + std::to_string(colour[0]) + ", " + std::to_string(colour[1]) + ", " +
+           std::to_string(colour[2]) + ")";
+}
 
 // Starts the editing-mode player and waits for its first frame with the log
 // hidden (key C): the log would cover most of the small window.
@@ -138,7 +152,8 @@ bool startEditing(Player& player) {
         return ::testing::AssertionFailure() << "the editor port is taken";
     }
     if (!writeDemo(player.dir(), false) || !startEditing(player)) {
-        return ::testing::AssertionFailure() << "the player did not start: " << player.standardOutput();
+        return ::testing::AssertionFailure()
+               << "the player did not start: " << player.standardOutput();
     }
     return linkedWithEveryTrack(editor);
 }
@@ -150,13 +165,14 @@ bool startEditing(Player& player) {
     const int status = player.waitForExit();
     const std::string errors = player.standardError();
     if (status != 0 || !errors.empty()) {
-        return ::testing::AssertionFailure() << "exit status " << status << ", error stream: " << errors;
+        return ::testing::AssertionFailure()
+               << "exit status " << status << ", error stream: " << errors;
     }
     return ::testing::AssertionSuccess();
 }
 
-void sendStepKeys(TestEditor& editor, double fade, double posX, double posY, double colX, double colY,
-                  double colZ) {
+void sendStepKeys(TestEditor& editor, double fade, double posX, double posY, double colX,
+                  double colY, double colZ) {
     const double values[] = {fade, posX, posY, colX, colY, colZ};
     for (uint32_t track = FADE; track <= COL_Z; ++track) {
         EXPECT_TRUE(editor.setKey(track, 0, static_cast<float>(values[track]), KEY_STEP));
@@ -169,7 +185,8 @@ TEST(EditingLoop, LinkRequestsEveryTrackInOrderAndKeysShowInTheNextFrames) {
     TestEditor editor;
     Player player;
     ASSERT_TRUE(startLinked(player, editor));
-    EXPECT_EQ(editor.trackRequests(), SYNC_TRACKS) << "one request per sync track, in configuration order";
+    EXPECT_EQ(editor.trackRequests(), SYNC_TRACKS)
+        << "one request per sync track, in configuration order";
     EXPECT_EQ(editor.lastGreeting(), "hello, synctracker!");
 
     // Empty tracks evaluate to 0.
@@ -179,11 +196,14 @@ TEST(EditingLoop, LinkRequestsEveryTrackInOrderAndKeysShowInTheNextFrames) {
 
     sendStepKeys(editor, 0.5, 0.25, 0.75, 0.2, 0.4, 0.6);
     const Image keyed = player.waitForImage([](const Image& image) {
-        return near(topLeft(image), expected(0.5, 0.25, 0.75)) && near(topRight(image), expected(0.2, 0.4, 0.6));
+        return near(topLeft(image), expected(0.5, 0.25, 0.75)) &&
+               near(topRight(image), expected(0.2, 0.4, 0.6));
     });
     keyed.savePng(player.dir().file("keyed.png"));
-    EXPECT_TRUE(near(topLeft(keyed), expected(0.5, 0.25, 0.75))) << "(fade, pos.x, pos.y): " << describe(topLeft(keyed));
-    EXPECT_TRUE(near(topRight(keyed), expected(0.2, 0.4, 0.6))) << "(col.x, col.y, col.z): " << describe(topRight(keyed));
+    EXPECT_TRUE(near(topLeft(keyed), expected(0.5, 0.25, 0.75)))
+        << "(fade, pos.x, pos.y): " << describe(topLeft(keyed));
+    EXPECT_TRUE(near(topRight(keyed), expected(0.2, 0.4, 0.6)))
+        << "(col.x, col.y, col.z): " << describe(topRight(keyed));
 
     // An edit replaces the key on its row; a linear pair interpolates.
     EXPECT_TRUE(editor.setKey(COL_Y, 0, 0.9f, KEY_STEP));
@@ -210,7 +230,8 @@ TEST(EditingLoop, SetRowSeeksTheMusicAndPauseStopsTimeAndRowReports) {
     EXPECT_TRUE(editor.setKey(FADE, 200, 1.0f, KEY_STEP));
 
     // Playing: the player reports its rows as they pass.
-    ASSERT_TRUE(editor.waitForRowReport([](int32_t row) { return row >= 8; }, 20s)) << "no row reports while playing";
+    ASSERT_TRUE(editor.waitForRowReport([](int32_t row) { return row >= 8; }, 20s))
+        << "no row reports while playing";
 
     // Paused: neither the time nor the reports move.
     ASSERT_TRUE(editor.pause(1));
@@ -231,7 +252,8 @@ TEST(EditingLoop, SetRowSeeksTheMusicAndPauseStopsTimeAndRowReports) {
     std::this_thread::sleep_for(700ms);
     const Image pausedB = player.waitForImage(drawn);
     EXPECT_EQ(timeIn(pausedA), timeIn(pausedB)) << "the time stands still while paused";
-    EXPECT_TRUE(editor.rowReports().empty()) << editor.rowReports().size() << " reports while paused";
+    EXPECT_TRUE(editor.rowReports().empty())
+        << editor.rowReports().size() << " reports while paused";
 
     // A seek while paused lands on row / row rate seconds: row 100 is 6.25 s,
     // where fade is 0.5; still paused, still silent.
@@ -243,7 +265,8 @@ TEST(EditingLoop, SetRowSeeksTheMusicAndPauseStopsTimeAndRowReports) {
     EXPECT_NEAR(timeIn(seeked), 100 / ROW_RATE, 0.01);
     EXPECT_NEAR(topLeft(seeked)[0], 128, 2) << "the tracks are sampled at the new row";
     std::this_thread::sleep_for(300ms);
-    EXPECT_NEAR(timeIn(player.waitForImage(drawn)), 100 / ROW_RATE, 0.01) << "a seek does not resume playback";
+    EXPECT_NEAR(timeIn(player.waitForImage(drawn)), 100 / ROW_RATE, 0.01)
+        << "a seek does not resume playback";
     EXPECT_TRUE(editor.rowReports().empty());
 
     // Resumed, by any flag but 1: the reports go on from the row the seek chose.
@@ -252,13 +275,13 @@ TEST(EditingLoop, SetRowSeeksTheMusicAndPauseStopsTimeAndRowReports) {
     const std::vector<int32_t> resumed = editor.rowReports();
     ASSERT_FALSE(resumed.empty());
     EXPECT_GE(resumed.front(), 100);
-    EXPECT_LT(resumed.front(), 100 + 2 * ROW_RATE) << "the first report after resuming is near the seek";
+    EXPECT_LT(resumed.front(), 100 + 2 * ROW_RATE)
+        << "the first report after resuming is near the seek";
     for (size_t i = 1; i < resumed.size(); ++i) {
         EXPECT_GT(resumed[i], resumed[i - 1]) << "each report names a new row";
     }
-    const Image moving = player.waitForImage([](const Image& image) {
-        return drawn(image) && timeIn(image) > 100 / ROW_RATE + 0.3;
-    });
+    const Image moving = player.waitForImage(
+        [](const Image& image) { return drawn(image) && timeIn(image) > 100 / ROW_RATE + 0.3; });
     EXPECT_GT(timeIn(moving), 100 / ROW_RATE + 0.3) << "the time runs again";
 
     // A seek while playing jumps there and plays on: row 192 is 12 s.
@@ -268,9 +291,11 @@ TEST(EditingLoop, SetRowSeeksTheMusicAndPauseStopsTimeAndRowReports) {
     });
     EXPECT_GE(timeIn(jumped), 12.0);
     EXPECT_LT(timeIn(jumped), 14.0);
-    EXPECT_TRUE(editor.waitForRowReport([](int32_t row) { return row >= 192 && row < 192 + 2 * ROW_RATE; }));
+    EXPECT_TRUE(editor.waitForRowReport(
+        [](int32_t row) { return row >= 192 && row < 192 + 2 * ROW_RATE; }));
     const double fadeThere = std::min(1.0, timeIn(jumped) * ROW_RATE / 200.0);
-    EXPECT_NEAR(topLeft(jumped)[0] / 255.0, fadeThere, 0.02) << "fade at " << timeIn(jumped) << " s";
+    EXPECT_NEAR(topLeft(jumped)[0] / 255.0, fadeThere, 0.02)
+        << "fade at " << timeIn(jumped) << " s";
 
     EXPECT_TRUE(closesCleanly(player));
 }
@@ -296,7 +321,8 @@ TEST(EditingLoop, SavedTrackFilesHoldTheKeysAndReleaseModePlaysThemWithoutALink)
     ASSERT_TRUE(editor.saveTracks());
 
     const std::map<std::string, std::string> files = {
-        {"sync_fade.track", trackFile({{0, 0.0f, KEY_LINEAR}, {32, 1.0f, KEY_STEP}, {64, 0.5f, KEY_SMOOTH}})},
+        {"sync_fade.track",
+         trackFile({{0, 0.0f, KEY_LINEAR}, {32, 1.0f, KEY_STEP}, {64, 0.5f, KEY_SMOOTH}})},
         {"sync_pos.x.track", trackFile({{0, 0.25f, KEY_STEP}})},
         {"sync_pos.y.track", trackFile({{16, 0.75f, KEY_RAMP}})},
         {"sync_col.x.track", trackFile({{0, 0.2f, KEY_STEP}})},
@@ -337,9 +363,11 @@ TEST(EditingLoop, SavedTrackFilesHoldTheKeysAndReleaseModePlaysThemWithoutALink)
     // col is a float3 bound to a vec3: (x, y, z) = (0.2, 0.4, 0.6) in that
     // order at row 0, from where z heads linearly for -2.5 at row 100 (the
     // colour clamps it at 0).
-    const Image playing = release.waitForImage([](const Image& image) {
-        return drawn(image) && timeIn(image) > 0.2 && timeIn(image) < 1.8;
-    }, 20s);
+    const Image playing = release.waitForImage(
+        [](const Image& image) {
+            return drawn(image) && timeIn(image) > 0.2 && timeIn(image) < 1.8;
+        },
+        20s);
     playing.savePng(release.dir().file("release.png"));
     ASSERT_TRUE(drawn(playing));
     const double time = timeIn(playing);
@@ -352,9 +380,11 @@ TEST(EditingLoop, SavedTrackFilesHoldTheKeysAndReleaseModePlaysThemWithoutALink)
     EXPECT_NEAR(topLeft(playing)[1], 64, 1) << "pos.x";
     EXPECT_NEAR(topLeft(playing)[2], 191, 1) << "pos.y, its only key";
     // After that ramp fade holds 1 until row 64 (4 s).
-    const Image held = release.waitForImage([](const Image& image) {
-        return drawn(image) && timeIn(image) > 2.1 && timeIn(image) < 3.9;
-    }, 20s);
+    const Image held = release.waitForImage(
+        [](const Image& image) {
+            return drawn(image) && timeIn(image) > 2.1 && timeIn(image) < 3.9;
+        },
+        20s);
     EXPECT_EQ(topLeft(held)[0], 255) << "at " << timeIn(held) << " s";
 
     EXPECT_EQ(editor.connectionCount(), editingConnections) << "release mode never connects";
@@ -369,7 +399,8 @@ TEST(EditingLoop, LostEditorLeavesTheLastKeysAndTheReturningEditorGetsEveryReque
 
     sendStepKeys(*editor, 0.5, 0.25, 0.75, 0.2, 0.4, 0.6);
     const auto keyed = [](const Image& image) {
-        return near(topLeft(image), expected(0.5, 0.25, 0.75)) && near(topRight(image), expected(0.2, 0.4, 0.6));
+        return near(topLeft(image), expected(0.5, 0.25, 0.75)) &&
+               near(topRight(image), expected(0.2, 0.4, 0.6));
     };
     ASSERT_TRUE(keyed(player.waitForImage(keyed)));
 
@@ -383,7 +414,8 @@ TEST(EditingLoop, LostEditorLeavesTheLastKeysAndTheReturningEditorGetsEveryReque
         ASSERT_TRUE(keyed(image)) << describe(topLeft(image)) << " " << describe(topRight(image));
         std::this_thread::sleep_for(50ms);
     }
-    const Image alone = player.waitForImage([&](const Image& image) { return timeIn(image) > before + 0.3; });
+    const Image alone =
+        player.waitForImage([&](const Image& image) { return timeIn(image) > before + 0.3; });
     EXPECT_GT(timeIn(alone), before + 0.3) << "the music plays on";
     EXPECT_TRUE(keyed(alone));
 
@@ -398,7 +430,8 @@ TEST(EditingLoop, LostEditorLeavesTheLastKeysAndTheReturningEditorGetsEveryReque
     // are empty; then its keys show.
     sendStepKeys(*editor, 0.1, 0.3, 0.5, 0.7, 0.9, 1.0);
     const Image relinked = player.waitForImage([](const Image& image) {
-        return near(topLeft(image), expected(0.1, 0.3, 0.5)) && near(topRight(image), expected(0.7, 0.9, 1.0));
+        return near(topLeft(image), expected(0.1, 0.3, 0.5)) &&
+               near(topRight(image), expected(0.7, 0.9, 1.0));
     });
     EXPECT_TRUE(near(topLeft(relinked), expected(0.1, 0.3, 0.5))) << describe(topLeft(relinked));
     EXPECT_TRUE(near(topRight(relinked), expected(0.7, 0.9, 1.0))) << describe(topRight(relinked));

@@ -15,8 +15,7 @@ using Tolvane::Testing::TempDir;
 namespace {
 
 // Every key of a track as (row, value, type) triples, for comparing.
-std::vector<std::tuple<int, float, int>> keysOf(const Document& doc, int track)
-{
+std::vector<std::tuple<int, float, int>> keysOf(const Document& doc, int track) {
     std::vector<std::tuple<int, float, int>> keys;
     const sync_track& t = doc.track(track);
     for (int i = 0; i < t.key_count; ++i)
@@ -24,15 +23,13 @@ std::vector<std::tuple<int, float, int>> keysOf(const Document& doc, int track)
     return keys;
 }
 
-void writeFile(const std::string& path, const std::string& bytes)
-{
+void writeFile(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
 } // namespace
 
-TEST(EditorDocument, NewKeyTakesTheInterpolationAboveAndICyclesIt)
-{
+TEST(EditorDocument, NewKeyTakesTheInterpolationAboveAndICyclesIt) {
     TempDir dir;
     ASSERT_TRUE(dir.enter());
     Document doc;
@@ -44,7 +41,8 @@ TEST(EditorDocument, NewKeyTakesTheInterpolationAboveAndICyclesIt)
     EXPECT_EQ(doc.track(0).keys[0].type, KEY_SMOOTH);
     doc.setKey(0, 20, 2.0f);
     doc.setKey(0, 10, 3.0f); // an existing key keeps its own
-    EXPECT_EQ(keysOf(doc, 0), (std::vector<std::tuple<int, float, int>>{{10, 3.0f, 2}, {20, 2.0f, 2}}));
+    EXPECT_EQ(keysOf(doc, 0),
+              (std::vector<std::tuple<int, float, int>>{{10, 3.0f, 2}, {20, 2.0f, 2}}));
     EXPECT_FALSE(doc.cycleInterpolation(0, 5)); // nothing at or above
     EXPECT_EQ(doc.lastKeyRow(), 20);
     for (int i = 0; i < 2; ++i)
@@ -52,8 +50,7 @@ TEST(EditorDocument, NewKeyTakesTheInterpolationAboveAndICyclesIt)
     EXPECT_EQ(doc.track(0).keys[0].type, KEY_STEP); // ramp wraps to step
 }
 
-TEST(EditorDocument, UndoAndRedoRestoreKeysAndReportEveryChange)
-{
+TEST(EditorDocument, UndoAndRedoRestoreKeysAndReportEveryChange) {
     TempDir dir;
     ASSERT_TRUE(dir.enter());
     Document doc;
@@ -71,7 +68,8 @@ TEST(EditorDocument, UndoAndRedoRestoreKeysAndReportEveryChange)
     EXPECT_EQ(keysOf(doc, 1).size(), 0u);
     ASSERT_TRUE(doc.redo());
     EXPECT_EQ(keysOf(doc, 1).size(), 1u);
-    EXPECT_EQ(changes, (std::vector<std::pair<int, int>>{{0, 4}, {1, 8}, {0, 4}, {0, 4}, {1, 8}, {1, 8}}));
+    EXPECT_EQ(changes,
+              (std::vector<std::pair<int, int>>{{0, 4}, {1, 8}, {0, 4}, {0, 4}, {1, 8}, {1, 8}}));
 
     // A new edit drops what could be redone.
     doc.setKey(0, 1, 5.0f);
@@ -82,8 +80,7 @@ TEST(EditorDocument, UndoAndRedoRestoreKeysAndReportEveryChange)
     EXPECT_TRUE(keysOf(doc, 0).empty() && keysOf(doc, 1).empty());
 }
 
-TEST(EditorDocument, PasteKeepsRowsRelativeClearsItsBlockAndUndoesAsOneStep)
-{
+TEST(EditorDocument, PasteKeepsRowsRelativeClearsItsBlockAndUndoesAsOneStep) {
     TempDir dir;
     ASSERT_TRUE(dir.enter());
     Document doc;
@@ -102,11 +99,14 @@ TEST(EditorDocument, PasteKeepsRowsRelativeClearsItsBlockAndUndoesAsOneStep)
     EXPECT_EQ(block.lastRow, 3);
     doc.copy(block);
     ASSERT_TRUE(doc.paste(1, 10));
-    EXPECT_EQ(keysOf(doc, 1), (std::vector<std::tuple<int, float, int>>{{1, 3.0f, 1}, {10, 1.0f, 0}, {12, 2.0f, 0}}));
-    EXPECT_EQ(keysOf(doc, 2), (std::vector<std::tuple<int, float, int>>{{11, 3.0f, 1}, {20, 8.0f, 0}}));
+    EXPECT_EQ(keysOf(doc, 1), (std::vector<std::tuple<int, float, int>>{
+                                  {1, 3.0f, 1}, {10, 1.0f, 0}, {12, 2.0f, 0}}));
+    EXPECT_EQ(keysOf(doc, 2),
+              (std::vector<std::tuple<int, float, int>>{{11, 3.0f, 1}, {20, 8.0f, 0}}));
 
     doc.undo();
-    EXPECT_EQ(keysOf(doc, 2), (std::vector<std::tuple<int, float, int>>{{13, 9.0f, 0}, {20, 8.0f, 0}}));
+    EXPECT_EQ(keysOf(doc, 2),
+              (std::vector<std::tuple<int, float, int>>{{13, 9.0f, 0}, {20, 8.0f, 0}}));
     doc.cut(Block{0, 0, 0, 1});
     EXPECT_EQ(keysOf(doc, 0), (std::vector<std::tuple<int, float, int>>{{2, 2.0f, 0}}));
     // Pasting past the last track leaves the extra columns out.
@@ -115,8 +115,7 @@ TEST(EditorDocument, PasteKeepsRowsRelativeClearsItsBlockAndUndoesAsOneStep)
     EXPECT_EQ(keysOf(doc, 2).size(), 3u);
 }
 
-TEST(EditorDocument, RowsAndTimeFollowBpmAndRowsPerBeat)
-{
+TEST(EditorDocument, RowsAndTimeFollowBpmAndRowsPerBeat) {
     Document doc;
     doc.setTiming(120.0, 8); // 16 rows a second
     EXPECT_DOUBLE_EQ(doc.rowRate(), 16.0);
@@ -126,8 +125,7 @@ TEST(EditorDocument, RowsAndTimeFollowBpmAndRowsPerBeat)
     EXPECT_EQ(doc.timeText(16 * 75 + 1), "01:15.063");
 }
 
-TEST(EditorDocument, SavesThroughTheTrackFilesAndLeavesARefusedFileAlone)
-{
+TEST(EditorDocument, SavesThroughTheTrackFilesAndLeavesARefusedFileAlone) {
     TempDir dir;
     ASSERT_TRUE(dir.enter());
     using Tolvane::Testing::trackFile;
@@ -152,8 +150,7 @@ TEST(EditorDocument, SavesThroughTheTrackFilesAndLeavesARefusedFileAlone)
     EXPECT_EQ(keysOf(again, 0), keysOf(doc, 0));
 }
 
-TEST(EditorDocument, RecoveryCopyRestoresEditsWithoutTouchingTrackFiles)
-{
+TEST(EditorDocument, RecoveryCopyRestoresEditsWithoutTouchingTrackFiles) {
     TempDir dir;
     ASSERT_TRUE(dir.enter());
     using Tolvane::Testing::trackFile;
@@ -175,7 +172,8 @@ TEST(EditorDocument, RecoveryCopyRestoresEditsWithoutTouchingTrackFiles)
     ASSERT_TRUE(doc.restoreRecovery("configuration.json.recovery"));
     EXPECT_TRUE(doc.modified());
     EXPECT_FALSE(doc.canUndo());
-    EXPECT_EQ(keysOf(doc, 0), (std::vector<std::tuple<int, float, int>>{{1, 1.0f, 0}, {3, 4.0f, 0}}));
+    EXPECT_EQ(keysOf(doc, 0),
+              (std::vector<std::tuple<int, float, int>>{{1, 1.0f, 0}, {3, 4.0f, 0}}));
     ASSERT_EQ(doc.findTrack("extra"), 1);
     EXPECT_EQ(keysOf(doc, 1).size(), 1u);
     Document::removeRecovery("configuration.json.recovery");

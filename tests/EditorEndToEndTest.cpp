@@ -21,24 +21,24 @@ out vec4 colour;
 void main() { colour = vec4(level, 0.0, 0.0, 1.0); }
 )";
 
-std::string configuration()
-{
-    std::string text =
-        basicConfiguration(false, 320, 240, ", \"tracks\": [ { \"track\": \"level\", \"type\": \"float1\" } ]", EDITOR_HOST);
+std::string configuration() {
+    std::string text = basicConfiguration(
+        false, 320, 240, ", \"tracks\": [ { \"track\": \"level\", \"type\": \"float1\" } ]",
+        EDITOR_HOST);
     const std::string anchor = "\"minorVersion\": 3";
-    text.insert(text.find(anchor) + anchor.size(), ", \"uniforms\": [ { \"track\": \"level\", \"variable\": \"level\" } ]");
+    text.insert(text.find(anchor) + anchor.size(),
+                ", \"uniforms\": [ { \"track\": \"level\", \"variable\": \"level\" } ]");
     return text;
 }
 
 // Waits until the player's picture has about this much red.
-bool playerShows(Player& player, int red)
-{
-    Image image = player.waitForImage([red](const Image& i) { return std::abs(int(i.at(160, 120)[0]) - red) <= 3; });
+bool playerShows(Player& player, int red) {
+    Image image = player.waitForImage(
+        [red](const Image& i) { return std::abs(int(i.at(160, 120)[0]) - red) <= 3; });
     return !image.empty() && std::abs(int(image.at(160, 120)[0]) - red) <= 3;
 }
 
-bool startEditor(Player& editor, Player& player)
-{
+bool startEditor(Player& editor, Player& player) {
     editor.useProgram(TOLVANE_EDITOR_BINARY, player.dir().path());
     if (!editor.start({"configuration.json"}) || editor.waitForWindow() == 0)
         return false;
@@ -46,14 +46,12 @@ bool startEditor(Player& editor, Player& player)
     return waitUntil([&] { return editor.title().find(" connected") != std::string::npos; });
 }
 
-void type(Player& editor, const std::vector<unsigned long>& keys)
-{
+void type(Player& editor, const std::vector<unsigned long>& keys) {
     for (unsigned long key : keys)
         editor.pressKey(key);
 }
 
-void withControl(Player& editor, unsigned long key)
-{
+void withControl(Player& editor, unsigned long key) {
     editor.keyDown(XK_Control_L);
     editor.pressKey(key);
     editor.keyUp(XK_Control_L);
@@ -61,8 +59,7 @@ void withControl(Player& editor, unsigned long key)
 
 } // namespace
 
-TEST(EditorEndToEnd, EditsShowInThePlayerAreSavedServedAgainAndRecovered)
-{
+TEST(EditorEndToEnd, EditsShowInThePlayerAreSavedServedAgainAndRecovered) {
     Player player;
     player.dir().write("configuration.json", configuration());
     player.dir().write("shaders/vertex.glsl", passThroughVertexShader());
@@ -102,7 +99,8 @@ TEST(EditorEndToEnd, EditsShowInThePlayerAreSavedServedAgainAndRecovered)
 
         type(editor, {XK_minus, XK_0, XK_Return}); // -0: black
         ASSERT_TRUE(playerShows(player, 0));
-        ASSERT_TRUE(waitUntil([&] { return player.dir().exists("configuration.json.recovery/tracks"); }));
+        ASSERT_TRUE(
+            waitUntil([&] { return player.dir().exists("configuration.json.recovery/tracks"); }));
         kill(editor.pid(), SIGKILL);
         editor.waitForExit();
     }
@@ -110,7 +108,7 @@ TEST(EditorEndToEnd, EditsShowInThePlayerAreSavedServedAgainAndRecovered)
     Player editor;
     ASSERT_TRUE(startEditor(editor, player)) << editor.standardError();
     ASSERT_TRUE(playerShows(player, 128)); // the file's key until the restore
-    editor.pressKey(XK_Return);             // restore the unsaved edits
+    editor.pressKey(XK_Return);            // restore the unsaved edits
     ASSERT_TRUE(playerShows(player, 0));
     EXPECT_TRUE(waitUntil([&] { return editor.title().find('*') != std::string::npos; }));
     EXPECT_EQ(player.dir().read("sync_level.track").size(), 13u);

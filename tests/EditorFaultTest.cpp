@@ -48,13 +48,16 @@ struct Fault {
 // Sends the bytes of a fault. Whether the editor saw them all leave is not
 // asked: the player may drop the link before the editor has looked. The
 // keys shown and the player's attempt to link again tell what arrived.
-void sendAll(TestEditor& editor, const TestEditor::Bytes& bytes) { editor.sendRaw(bytes); }
+void sendAll(TestEditor& editor, const TestEditor::Bytes& bytes) {
+    editor.sendRaw(bytes);
+}
 
 const std::vector<Fault>& faults() {
     static const std::vector<Fault> list = {
         {"closes in the middle of a key",
          [](TestEditor& editor, const TestEditor::Bytes& key) {
-             sendAll(editor, concat(key, prefix(TestEditor::encodeSetKey(1, 0, 0.9f, KEY_STEP), 7)));
+             sendAll(editor,
+                     concat(key, prefix(TestEditor::encodeSetKey(1, 0, 0.9f, KEY_STEP), 7)));
              editor.closeConnection();
          },
          ""},
@@ -109,7 +112,8 @@ const std::vector<Fault>& faults() {
          "unknown cmd: 02\n"},
         {"the unknown command ff, then a valid key",
          [](TestEditor& editor, const TestEditor::Bytes& key) {
-             sendAll(editor, concat(concat(key, {0xFF}), TestEditor::encodeSetKey(1, 0, 0.9f, KEY_STEP)));
+             sendAll(editor,
+                     concat(concat(key, {0xFF}), TestEditor::encodeSetKey(1, 0, 0.9f, KEY_STEP)));
          },
          "unknown cmd: ff\n"},
     };
@@ -126,7 +130,8 @@ const std::vector<Fault>& faults() {
         return ::testing::AssertionFailure() << "the demo could not be written";
     }
     if (!startEditing(player)) {
-        return ::testing::AssertionFailure() << "the player did not start: " << player.standardOutput();
+        return ::testing::AssertionFailure()
+               << "the player did not start: " << player.standardOutput();
     }
     return linked(editor, TRACKS.size());
 }
@@ -158,14 +163,17 @@ TEST(EditorFaults, EachBrokenMessageDropsTheLinkKeepsTheKeysAndAGoodEditorIsServ
         diagnostics += fault.diagnostic;
 
         // The player drops the link and tries again (and is turned away).
-        ASSERT_TRUE(editor.waitForConnections(connections + 2, 10s)) << "the player did not try to link again";
+        ASSERT_TRUE(editor.waitForConnections(connections + 2, 10s))
+            << "the player did not try to link again";
         EXPECT_FALSE(editor.connected());
 
         // Meanwhile it draws on, with every key it had and the one before
         // the fault; the broken message changed nothing.
         const Rgb kept = expected(red, green, blue);
-        const Image first = player.waitForImage([&](const Image& image) { return near(values(image), kept); });
-        EXPECT_TRUE(near(values(first), kept)) << describe(values(first)) << " instead of " << describe(kept);
+        const Image first =
+            player.waitForImage([&](const Image& image) { return near(values(image), kept); });
+        EXPECT_TRUE(near(values(first), kept))
+            << describe(values(first)) << " instead of " << describe(kept);
         const double before = timeIn(first);
         const Image later = player.waitForImage(
             [&](const Image& image) { return drawn(image) && timeIn(image) > before + 0.25; });
@@ -185,8 +193,10 @@ TEST(EditorFaults, EachBrokenMessageDropsTheLinkKeepsTheKeysAndAGoodEditorIsServ
         EXPECT_TRUE(editor.setKey(1, 0, static_cast<float>(green), KEY_STEP));
         EXPECT_TRUE(editor.setKey(2, 0, static_cast<float>(blue), KEY_STEP));
         const Rgb fresh = expected(0.5, green, blue);
-        const Image relinked = player.waitForImage([&](const Image& image) { return near(values(image), fresh); });
-        EXPECT_TRUE(near(values(relinked), fresh)) << describe(values(relinked)) << " instead of " << describe(fresh);
+        const Image relinked =
+            player.waitForImage([&](const Image& image) { return near(values(image), fresh); });
+        EXPECT_TRUE(near(values(relinked), fresh))
+            << describe(values(relinked)) << " instead of " << describe(fresh);
         EXPECT_TRUE(editor.protocolErrors().empty());
     }
 
@@ -230,7 +240,8 @@ struct SilentHost {
         inet_pton(AF_INET, host, &addr.sin_addr);
         listener = socket(AF_INET, SOCK_STREAM, 0);
         queued = socket(AF_INET, SOCK_STREAM, 0);
-        ok = bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0 && listen(listener, 0) == 0 &&
+        ok = bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0 &&
+             listen(listener, 0) == 0 &&
              connect(queued, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0;
     }
     ~SilentHost() {

@@ -34,8 +34,7 @@ const sync_cb CALLBACKS = {
 
 // Pumps both ends until condition holds (or five seconds pass).
 template <class Condition>
-bool settle(Session& session, sync_device* player, int row, Played& played, Condition condition)
-{
+bool settle(Session& session, sync_device* player, int row, Played& played, Condition condition) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (std::chrono::steady_clock::now() < deadline) {
         session.pump();
@@ -47,8 +46,7 @@ bool settle(Session& session, sync_device* player, int row, Played& played, Cond
     return false;
 }
 
-EditorLink::Options freePort()
-{
+EditorLink::Options freePort() {
     EditorLink::Options options;
     options.port = 0;
     options.queueEvents = true;
@@ -57,8 +55,7 @@ EditorLink::Options freePort()
 
 } // namespace
 
-TEST(EditorSession, AnswersRequestsSendsEditsAndFollowsThePlayer)
-{
+TEST(EditorSession, AnswersRequestsSendsEditsAndFollowsThePlayer) {
     TempDir dir;
     ASSERT_TRUE(dir.enter());
     Document doc;
@@ -76,7 +73,8 @@ TEST(EditorSession, AnswersRequestsSendsEditsAndFollowsThePlayer)
     ASSERT_EQ(sync_tcp_connect(player, "127.0.0.1", link.port()), 0);
     sync_track* fresh = sync_get_track(player, "fresh"); // not in the document
     Played played;
-    ASSERT_TRUE(settle(session, player, 0, played, [&] { return a->key_count == 2 && session.connected(); }));
+    ASSERT_TRUE(settle(session, player, 0, played,
+                       [&] { return a->key_count == 2 && session.connected(); }));
     EXPECT_EQ(a->keys[1].type, KEY_LINEAR);
     EXPECT_EQ(b->key_count, 0);
     EXPECT_EQ(doc.findTrack("fresh"), 2);
@@ -105,8 +103,7 @@ TEST(EditorSession, AnswersRequestsSendsEditsAndFollowsThePlayer)
     sync_destroy_device(player);
 }
 
-TEST(EditorSession, OversizedRequestDropsTheConnectionAndSaysWhy)
-{
+TEST(EditorSession, OversizedRequestDropsTheConnectionAndSaysWhy) {
     TempDir dir;
     ASSERT_TRUE(dir.enter());
     Document doc;

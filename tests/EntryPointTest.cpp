@@ -22,7 +22,8 @@ void writeShaders(TempDir& dir) {
     writeShaders(player.dir());
     player.dir().write("configuration.json", basicConfiguration(release));
     if (!player.start() || player.waitForWindow() == 0) {
-        return ::testing::AssertionFailure() << "the player did not start: " << player.standardOutput();
+        return ::testing::AssertionFailure()
+               << "the player did not start: " << player.standardOutput();
     }
     return ::testing::AssertionSuccess();
 }
@@ -92,14 +93,16 @@ TEST(EntryPoint, AFolderArgumentPlaysTheDemoInItFromAnyWorkingDirectory) {
                        "void main() { c = vec4(level, 1.0 - level, 0.0, 1.0); }\n");
     player.dir().write(folder + "sync_level.track", trackFile({{0, 1.0f, 0}}));
     player.dir().write(folder + "configuration.json",
-                       std::string(R"({ "demo": { "release": false }, "sync": { "host": ")") + NO_EDITOR_HOST +
+                       std::string(R"({ "demo": { "release": false }, "sync": { "host": ")") +
+                           NO_EDITOR_HOST +
                            R"(" }, "screen": { "width": 320, "height": 240 },
                               "shaders": { "majorVersion": 3, "minorVersion": 3,
                                            "uniforms": [ { "track": "level", "variable": "level" } ] },
                               "tracks": [ { "track": "level", "type": "float1" } ] })");
     ASSERT_TRUE(player.start({folder}));
     ASSERT_NE(player.waitForWindow(), 0u) << player.standardOutput();
-    const Image frame = player.waitForImage([](const Image& image) { return image.at(160, 20)[0] == 255; });
+    const Image frame =
+        player.waitForImage([](const Image& image) { return image.at(160, 20)[0] == 255; });
     EXPECT_EQ(frame.at(160, 20)[0], 255) << "the folder's shader, fed from the folder's track file";
     EXPECT_EQ(frame.at(160, 20)[1], 0);
     player.requestClose();
@@ -130,8 +133,9 @@ TEST(EntryPoint, ConfiguredSizeTitleAndIconAreUsed) {
     Player player;
     writeShaders(player.dir());
     player.dir().write("art/icon.png", iconPng());
-    player.dir().write("configuration.json",
-                       R"({ "demo": { "release": false, "group": "crew", "name": "wave", "icon": "art/icon.png" },
+    player.dir().write(
+        "configuration.json",
+        R"({ "demo": { "release": false, "group": "crew", "name": "wave", "icon": "art/icon.png" },
                             "screen": { "width": 640, "height": 360 },
                             "shaders": { "majorVersion": 3, "minorVersion": 3 } })");
     player.dir().write("shaders/vertex.glsl", passThroughVertexShader());
@@ -140,7 +144,8 @@ TEST(EntryPoint, ConfiguredSizeTitleAndIconAreUsed) {
     EXPECT_EQ(player.title(), "crew : wave");
     EXPECT_EQ(player.geometry().width, 640);
     EXPECT_EQ(player.geometry().height, 360);
-    EXPECT_TRUE(waitUntil([&] { return player.hasIcon(); })) << "the icon is set just after the window appears";
+    EXPECT_TRUE(waitUntil([&] { return player.hasIcon(); }))
+        << "the icon is set just after the window appears";
     player.requestClose();
     EXPECT_EQ(player.waitForExit(), 0);
 }

@@ -55,7 +55,8 @@ struct Key {
 
 std::vector<Key> readTrack(const fs::path& path, std::string& problem) {
     std::ifstream file(path, std::ios::binary);
-    std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(file)),
+                                     std::istreambuf_iterator<char>());
     std::vector<Key> keys;
     if (bytes.size() < 4) {
         problem = "shorter than its count";
@@ -96,9 +97,10 @@ std::vector<Picture> framesAt(const std::vector<std::string>& times, const fs::p
     for (const auto& time : times) {
         const fs::path dir = outDir / time;
         const std::string to = std::to_string(std::atof(time.c_str()) + 0.01);
-        std::string command = "cd '" + demoDir.string() + "' && ASAN_OPTIONS=detect_leaks=0 '" TOLVANE_CAPTURE
-                              "' configuration.json --size 160x120 --fps 100 --from " + time + " --to " + to +
-                              " --out '" + dir.string() + "' 2> /dev/null";
+        std::string command = "cd '" + demoDir.string() +
+                              "' && ASAN_OPTIONS=detect_leaks=0 '" TOLVANE_CAPTURE
+                              "' configuration.json --size 160x120 --fps 100 --from " +
+                              time + " --to " + to + " --out '" + dir.string() + "' 2> /dev/null";
         EXPECT_EQ(std::system(command.c_str()), 0) << command;
         const std::string name = "frame-000000.png";
         std::vector<unsigned char> image;
@@ -165,7 +167,8 @@ TEST(ExampleDemoTest, EveryImageDecodesAndEveryShaderTextureIsAnAsset) {
         std::vector<unsigned char> image;
         unsigned width = 0;
         unsigned height = 0;
-        EXPECT_EQ(lodepng::decode(image, width, height, (demoDir / asset.file).string()), 0u) << asset.file;
+        EXPECT_EQ(lodepng::decode(image, width, height, (demoDir / asset.file).string()), 0u)
+            << asset.file;
         assets.insert(asset.name);
     }
     ASSERT_EQ(config.shaders.textures.size(), 2u);
@@ -199,7 +202,8 @@ TEST(ExampleDemoTest, TrackFilesAreWellFormedAndUseEveryInterpolation) {
                 types.insert(keys[i].type);
             }
             EXPECT_GE(keys.front().row, 0) << path;
-            EXPECT_LE(keys.back().row, 61.0 * rowRate) << path << " has keys past the end of the tune";
+            EXPECT_LE(keys.back().row, 61.0 * rowRate)
+                << path << " has keys past the end of the tune";
         }
     }
     EXPECT_EQ(types, (std::set<int>{0, 1, 2, 3}));
@@ -226,7 +230,7 @@ TEST(ExampleDemoTest, ShadersBuildAndDeclareEveryBoundUniformWithItsTrackType) {
             return GL_FLOAT_VEC2;
         for (const auto& t : config.tracks) {
             if (t.name == track)
-                return t.type == Tolvane::Common::FLOAT1 ? GL_FLOAT
+                return t.type == Tolvane::Common::FLOAT1   ? GL_FLOAT
                        : t.type == Tolvane::Common::FLOAT2 ? GL_FLOAT_VEC2
                                                            : GL_FLOAT_VEC3;
         }
@@ -240,11 +244,12 @@ TEST(ExampleDemoTest, ShadersBuildAndDeclareEveryBoundUniformWithItsTrackType) {
             char buffer[256];
             GLint size = 0;
             GLenum type = GL_NONE;
-            glGetActiveUniform(program, static_cast<GLuint>(i), sizeof buffer, nullptr, &size, &type, buffer);
+            glGetActiveUniform(program, static_cast<GLuint>(i), sizeof buffer, nullptr, &size,
+                               &type, buffer);
             if (name == buffer)
                 return type;
         }
-        return GL_NONE;  // not declared, or unused and removed by the compiler
+        return GL_NONE; // not declared, or unused and removed by the compiler
     };
     for (const auto& bond : config.shaders.uniforms)
         EXPECT_EQ(activeType(bond.variable), expectedType(bond.track)) << bond.variable;
@@ -267,7 +272,8 @@ TEST(ExampleDemoTest, TuneDecodesToAMinuteWithAQuietIntroAndALoudDrop) {
     auto rms = [&](double from, double length) {
         sf_seek(file, static_cast<sf_count_t>(from * info.samplerate), SEEK_SET);
         std::vector<float> samples(static_cast<size_t>(length * info.samplerate) * info.channels);
-        sf_count_t frames = sf_readf_float(file, samples.data(), static_cast<sf_count_t>(length * info.samplerate));
+        sf_count_t frames =
+            sf_readf_float(file, samples.data(), static_cast<sf_count_t>(length * info.samplerate));
         double sum = 0;
         for (sf_count_t i = 0; i < frames * info.channels; ++i)
             sum += samples[i] * samples[i];
@@ -296,7 +302,7 @@ TEST(ExampleDemoTest, FramesFadeInFromBlackShowTheTunnelAndFadeOut) {
     for (const Picture& p : {drop, breakdown}) {
         EXPECT_GT(p.meanLuma, 50.0);
         EXPECT_LT(p.meanLuma, 220.0);
-        EXPECT_GT(p.lumaSpread, 20.0);   // structure, not a flat fill
-        EXPECT_GT(p.meanChroma, 30.0);   // graded in colour, not grey
+        EXPECT_GT(p.lumaSpread, 20.0); // structure, not a flat fill
+        EXPECT_GT(p.meanChroma, 30.0); // graded in colour, not grey
     }
 }

@@ -49,17 +49,21 @@ inline std::string valuesConfiguration(bool release, const std::vector<std::stri
                                        const std::string& editorHost) {
     std::string list;
     for (const std::string& name : tracks) {
-        list += (list.empty() ? "" : ", ") + std::string("{ \"track\": \"") + name + "\", \"type\": \"float1\" }";
+        list += (list.empty() ? "" : ", ") + std::string("{ \"track\": \"") + name +
+                "\", \"type\": \"float1\" }";
     }
     std::string uniforms = R"({ "track": "time", "variable": "time" })";
     const char* const variables[] = {"r", "g", "b"};
     for (size_t i = 0; i < tracks.size() && i < 3; ++i) {
-        uniforms += std::string(", { \"track\": \"") + tracks[i] + "\", \"variable\": \"" + variables[i] + "\" }";
+        uniforms += std::string(", { \"track\": \"") + tracks[i] + "\", \"variable\": \"" +
+                    variables[i] + "\" }";
     }
-    std::string text = basicConfiguration(release, 160, 120,
-                                          ",\n  \"music\": { \"file\": \"tone.wav\", \"frequency\": 44100, "
-                                          "\"BPM\": 120 },\n  \"tracks\": [ " + list + " ]",
-                                          editorHost);
+    std::string text =
+        basicConfiguration(release, 160, 120,
+                           ",\n  \"music\": { \"file\": \"tone.wav\", \"frequency\": 44100, "
+                           "\"BPM\": 120 },\n  \"tracks\": [ " +
+                               list + " ]",
+                           editorHost);
     const std::string anchor = "\"minorVersion\": 3";
     text.insert(text.find(anchor) + anchor.size(), ",\n \"uniforms\": [ " + uniforms + " ]");
     return text;
@@ -77,12 +81,15 @@ inline bool writeValuesDemo(TempDir& dir, const std::vector<std::string>& tracks
 using Rgb = std::array<int, 3>;
 
 inline Rgb colourAt(const Image& image, double fx, double fy) {
-    const auto pixel = image.at(static_cast<int>(fx * image.width), static_cast<int>(fy * image.height));
+    const auto pixel =
+        image.at(static_cast<int>(fx * image.width), static_cast<int>(fy * image.height));
     return {pixel[0], pixel[1], pixel[2]};
 }
 
 // The colour of the track values (top half).
-inline Rgb values(const Image& image) { return colourAt(image, 0.75, 0.25); }
+inline Rgb values(const Image& image) {
+    return colourAt(image, 0.75, 0.25);
+}
 
 inline Rgb expected(double r, double g, double b) {
     return {static_cast<int>(std::lround(r * 255)), static_cast<int>(std::lround(g * 255)),
@@ -99,11 +106,13 @@ inline bool near(const Rgb& actual, const Rgb& wanted, int tolerance = 1) {
 }
 
 inline std::string describe(const Rgb& colour) {
-    return "(" + std::to_string(colour[0]) + ", " + std::to_string(colour[1]) + ", " + std::to_string(colour[2]) +
-           ")";
+    return "(" + std::to_string(colour[0]) + ", " + std::to_string(colour[1]) + ", " +
+           std::to_string(colour[2]) + ")";
 }
 
-inline bool drawn(const Image& image) { return !image.empty() && colourAt(image, 0.75, 0.75)[2] == 128; }
+inline bool drawn(const Image& image) {
+    return !image.empty() && colourAt(image, 0.75, 0.75)[2] == 128;
+}
 
 // The music time a frame shows (bottom half).
 inline double timeIn(const Image& image) {
@@ -113,12 +122,12 @@ inline double timeIn(const Image& image) {
     return std::round(coarse - fine) + fine;
 }
 
-
 // The SET_KEY messages that give the track every key, in one buffer.
 inline TestEditor::Bytes setKeys(uint32_t track, const std::vector<Key>& keys) {
     TestEditor::Bytes bytes;
     for (const Key& key : keys) {
-        const TestEditor::Bytes message = TestEditor::encodeSetKey(track, key.row, key.value, key.type);
+        const TestEditor::Bytes message =
+            TestEditor::encodeSetKey(track, key.row, key.value, key.type);
         bytes.insert(bytes.end(), message.begin(), message.end());
     }
     return bytes;
@@ -140,8 +149,8 @@ inline ::testing::AssertionResult linked(TestEditor& editor, size_t count) {
         return ::testing::AssertionFailure() << "the player did not link";
     }
     if (!editor.waitForTrackRequests(count, 10s)) {
-        return ::testing::AssertionFailure() << editor.trackRequests().size() << " of " << count
-                                             << " track requests";
+        return ::testing::AssertionFailure()
+               << editor.trackRequests().size() << " of " << count << " track requests";
     }
     return ::testing::AssertionSuccess();
 }

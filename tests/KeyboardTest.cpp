@@ -42,10 +42,11 @@ const std::string BROKEN_FRAGMENT = "#version 330 core\n"
 
 // Paints the music time: whole seconds in red (1/255 a second), the fraction
 // in green, and a blue of 64 that marks this shader's picture.
-const std::string TIME_FRAGMENT = "#version 330 core\n"
-                                  "uniform float time;\n"
-                                  "out vec4 colour;\n"
-                                  "void main() { colour = vec4(floor(time) / 255.0, fract(time), 0.25, 1.0); }\n";
+const std::string TIME_FRAGMENT =
+    "#version 330 core\n"
+    "uniform float time;\n"
+    "out vec4 colour;\n"
+    "void main() { colour = vec4(floor(time) / 255.0, fract(time), 0.25, 1.0); }\n";
 
 constexpr int TUNE_RATE = 8000;
 
@@ -78,7 +79,8 @@ std::string sineWav(double seconds) {
     littleEndian(wav, frames * 2, 4);
     for (uint32_t i = 0; i < frames; ++i) {
         const double sample = 0.5 * std::sin(2.0 * M_PI * 200.0 * i / TUNE_RATE);
-        littleEndian(wav, static_cast<uint32_t>(static_cast<int16_t>(std::lround(sample * 32767.0))), 2);
+        littleEndian(wav,
+                     static_cast<uint32_t>(static_cast<int16_t>(std::lround(sample * 32767.0))), 2);
     }
     return wav;
 }
@@ -92,7 +94,8 @@ std::string timedConfiguration(bool release, int width, int height) {
          << "  \"demo\": { \"release\": " << (release ? "true" : "false") << " },\n"
          << "  \"screen\": { \"width\": " << width << ", \"height\": " << height << " },\n"
          << "  \"music\": { \"file\": \"tune.wav\", \"frequency\": " << TUNE_RATE << " },\n"
-         << "  \"shaders\": { \"vertex\": \"shaders/vertex.glsl\", \"fragment\": \"shaders/fragment.glsl\",\n"
+         << "  \"shaders\": { \"vertex\": \"shaders/vertex.glsl\", \"fragment\": "
+            "\"shaders/fragment.glsl\",\n"
          << "               \"majorVersion\": 3, \"minorVersion\": 3,\n"
          << "               \"uniforms\": [ { \"variable\": \"time\", \"track\": \"time\" } ] }\n"
          << "}\n";
@@ -106,7 +109,8 @@ void writeTimedDemo(TempDir& dir, bool release, int width, int height) {
     dir.write("configuration.json", timedConfiguration(release, width, height));
 }
 
-void writeSolidDemo(TempDir& dir, bool release, int width, int height, const std::string& fragment) {
+void writeSolidDemo(TempDir& dir, bool release, int width, int height,
+                    const std::string& fragment) {
     dir.write("shaders/vertex.glsl", passThroughVertexShader());
     dir.write("shaders/fragment.glsl", fragment);
     dir.write("configuration.json", basicConfiguration(release, width, height));
@@ -188,11 +192,12 @@ std::map<std::string, std::string> diskAudio(const std::string& file) {
 
 // Starts the timed demo with its music going to the file sound, and waits
 // for its window and until the tune is heard there.
-::testing::AssertionResult startHeard(Player& player, const std::string& sound, bool release, int width,
-                                      int height) {
+::testing::AssertionResult startHeard(Player& player, const std::string& sound, bool release,
+                                      int width, int height) {
     writeTimedDemo(player.dir(), release, width, height);
     if (!player.start({}, diskAudio(sound)) || player.waitForWindow() == 0) {
-        return ::testing::AssertionFailure() << "the player did not start: " << player.standardOutput();
+        return ::testing::AssertionFailure()
+               << "the player did not start: " << player.standardOutput();
     }
     if (!waitUntil([&] { return tailPeak(sound) > 0.4f; }, 30s)) {
         return ::testing::AssertionFailure() << "the tune is not heard";
@@ -229,7 +234,9 @@ TEST(Keyboard, EscapeClosesWithStatusZeroInBothModes) {
         writeSolidDemo(player.dir(), release, 320, 240, solidFragmentShader(0.0f, 0.5f, 1.0f));
         ASSERT_TRUE(player.start());
         ASSERT_NE(player.waitForWindow(), 0u) << player.standardOutput();
-        const Image frame = player.waitForImage([](const Image& image) { return hasColour(image, 100, 100, {0, 128, 255}); });
+        const Image frame = player.waitForImage([](const Image& image) {
+            return hasColour(image, 100, 100, {0, 128, 255});
+        });
         ASSERT_TRUE(hasColour(frame, 100, 100, {0, 128, 255}));
         player.pressKey(XK_Escape);
         EXPECT_EQ(player.waitForExit(), 0);
@@ -244,7 +251,8 @@ TEST(Keyboard, CHidesAndShowsTheLog) {
     writeSolidDemo(player.dir(), false, W, H, solidFragmentShader(0.1f, 0.3f, 0.5f));
     ASSERT_TRUE(player.start());
     ASSERT_NE(player.waitForWindow(), 0u) << player.standardOutput();
-    const Image shown = player.waitForImage([](const Image& image) { return logLineCount(image, H) == 7; });
+    const Image shown =
+        player.waitForImage([](const Image& image) { return logLineCount(image, H) == 7; });
     ASSERT_EQ(logLineCount(shown, H), 7);
 
     player.pressKey(XK_c);
@@ -254,7 +262,8 @@ TEST(Keyboard, CHidesAndShowsTheLog) {
     EXPECT_TRUE(hasColour(hidden, 0, H - 1, {26, 77, 128}));
 
     player.pressKey(XK_c);
-    const Image again = player.waitForImage([](const Image& image) { return logLineCount(image, H) == 7; });
+    const Image again =
+        player.waitForImage([](const Image& image) { return logLineCount(image, H) == 7; });
     ASSERT_EQ(logLineCount(again, H), 7);
     for (int k = 0; k < 7; ++k) {
         EXPECT_EQ(logLineMask(again, H, k, W), logLineMask(shown, H, k, W)) << "line " << k;
@@ -275,23 +284,29 @@ TEST(Keyboard, FMaximisesTheWindowAndFAgainRestoresIt) {
 
     player.pressKey(XK_f);
     // The virtual screen is 1280x720; the window manager keeps its title bar.
-    ASSERT_TRUE(waitUntil([&] { return player.geometry().width == 1280 && player.geometry().height > 600; }))
-        << player.geometry().width << "x" << player.geometry().height;
+    ASSERT_TRUE(waitUntil([&] {
+        return player.geometry().width == 1280 && player.geometry().height > 600;
+    })) << player.geometry().width
+        << "x" << player.geometry().height;
     const WindowGeometry maximised = player.geometry();
     // The picture follows the new size; the log stays anchored at the height
     // the window had at start-up, measured from the top.
     const Image frame = player.waitForImage([&](const Image& image) {
-        return image.width == maximised.width && hasColour(image, image.width - 1, image.height - 1, {26, 77, 128}) &&
+        return image.width == maximised.width &&
+               hasColour(image, image.width - 1, image.height - 1, {26, 77, 128}) &&
                logLineCount(image, H) == 7;
     });
     saveForViewing(frame, "keyboard-maximised");
     EXPECT_TRUE(hasColour(frame, frame.width - 1, frame.height - 1, {26, 77, 128}));
     EXPECT_EQ(logLineCount(frame, H), 7);
-    EXPECT_FALSE(hasWhite(frame, H + 2, frame.height, frame.width)) << "no log line below the start-up height";
+    EXPECT_FALSE(hasWhite(frame, H + 2, frame.height, frame.width))
+        << "no log line below the start-up height";
 
     player.pressKey(XK_f);
-    EXPECT_TRUE(waitUntil([&] { return player.geometry().width == W && player.geometry().height == H; }))
-        << player.geometry().width << "x" << player.geometry().height;
+    EXPECT_TRUE(waitUntil([&] {
+        return player.geometry().width == W && player.geometry().height == H;
+    })) << player.geometry().width
+        << "x" << player.geometry().height;
 
     player.pressKey(XK_Escape);
     EXPECT_EQ(player.waitForExit(), 0);
@@ -323,21 +338,28 @@ TEST(Keyboard, RDrawsTheShadersAsTheyNowAreOnDisk) {
     writeSolidDemo(player.dir(), false, 320, H, solidFragmentShader(1.0f, 0.0f, 0.0f));
     ASSERT_TRUE(player.start());
     ASSERT_NE(player.waitForWindow(), 0u) << player.standardOutput();
-    ASSERT_TRUE(hasColour(player.waitForImage([](const Image& image) { return hasColour(image, 160, 60, {255, 0, 0}); }),
+    ASSERT_TRUE(hasColour(player.waitForImage([](const Image& image) {
+        return hasColour(image, 160, 60, {255, 0, 0});
+    }),
                           160, 60, {255, 0, 0}));
 
     rewriteFragmentUnseen(player.dir(), solidFragmentShader(0.0f, 1.0f, 0.0f));
     player.pressKey(XK_r);
-    const Image frame = player.waitForImage([](const Image& image) { return hasColour(image, 160, 60, {0, 255, 0}); });
+    const Image frame = player.waitForImage([](const Image& image) {
+        return hasColour(image, 160, 60, {0, 255, 0});
+    });
     EXPECT_TRUE(hasColour(frame, 160, 60, {0, 255, 0}));
     EXPECT_EQ(logLineCount(frame, H), 7) << "a rebuild that succeeds writes nothing";
 
     // A vertex stage that halves the quad leaves the corners black.
-    player.dir().write("shaders/vertex.glsl", "#version 330 core\n"
-                                              "layout(location = 0) in vec3 position;\n"
-                                              "void main() { gl_Position = vec4(position * 0.5, 1.0); }\n");
+    player.dir().write("shaders/vertex.glsl",
+                       "#version 330 core\n"
+                       "layout(location = 0) in vec3 position;\n"
+                       "void main() { gl_Position = vec4(position * 0.5, 1.0); }\n");
     player.pressKey(XK_r);
-    const Image halved = player.waitForImage([](const Image& image) { return hasColour(image, 10, 10, {0, 0, 0}); });
+    const Image halved = player.waitForImage([](const Image& image) {
+        return hasColour(image, 10, 10, {0, 0, 0});
+    });
     EXPECT_TRUE(hasColour(halved, 10, 10, {0, 0, 0}));
     EXPECT_TRUE(hasColour(halved, 160, 120, {0, 255, 0}));
 
@@ -353,7 +375,9 @@ TEST(Keyboard, RWithASyntaxErrorLogsItBlacksThePictureAndTheMusicPlaysOn) {
     ASSERT_TRUE(player.start());
     ASSERT_NE(player.waitForWindow(), 0u) << player.standardOutput();
     const Image before = player.waitForImage(
-        [](const Image& image) { return showsTime(image) && shownTime(image) > 1.0 && logLineCount(image, H) == 7; },
+        [](const Image& image) {
+            return showsTime(image) && shownTime(image) > 1.0 && logLineCount(image, H) == 7;
+        },
         30s);
     const auto startWall = std::chrono::steady_clock::now();
     ASSERT_TRUE(showsTime(before));
@@ -361,7 +385,8 @@ TEST(Keyboard, RWithASyntaxErrorLogsItBlacksThePictureAndTheMusicPlaysOn) {
 
     rewriteFragmentUnseen(player.dir(), BROKEN_FRAGMENT);
     player.pressKey(XK_r);
-    const Image broken = player.waitForImage([](const Image& image) { return logLineCount(image, H) == 8; });
+    const Image broken =
+        player.waitForImage([](const Image& image) { return logLineCount(image, H) == 8; });
     saveForViewing(broken, "keyboard-syntax-error");
     ASSERT_EQ(logLineCount(broken, H), 8);
     // A new line at the bottom, the older ones moved up by one.
@@ -394,8 +419,8 @@ TEST(Keyboard, ReleaseModeIgnoresCFRAndS) {
     Player player;
     const std::string sound = player.dir().file("sound.raw");
     ASSERT_TRUE(startHeard(player, sound, true, 1280, 720));
-    const Image first =
-        player.waitForImage([](const Image& image) { return showsTime(image) && shownTime(image) > 0.3; }, 30s);
+    const Image first = player.waitForImage(
+        [](const Image& image) { return showsTime(image) && shownTime(image) > 0.3; }, 30s);
     ASSERT_TRUE(showsTime(first));
     const WindowGeometry area = player.geometry();
 
@@ -406,7 +431,8 @@ TEST(Keyboard, ReleaseModeIgnoresCFRAndS) {
     }
     // Well over a second of frames after the presses, nothing has changed.
     const Image later = player.waitForImage(
-        [&](const Image& image) { return !showsTime(image) || shownTime(image) > pressed + 1.5; }, 30s);
+        [&](const Image& image) { return !showsTime(image) || shownTime(image) > pressed + 1.5; },
+        30s);
     saveForViewing(later, "keyboard-release");
     ASSERT_TRUE(showsTime(later)) << "R rebuilt the shader";
     EXPECT_GT(shownTime(later), pressed + 1.5);
@@ -429,7 +455,8 @@ TEST(Keyboard, ReleaseModeIgnoresCFRAndS) {
 }
 
 TEST(Keyboard, HoldingAKeyActsOnce) {
-    ASSERT_GT(keyPressesWhileHeld(XK_r, 1500ms), 3) << "the X server must repeat held keys for this test to tell";
+    ASSERT_GT(keyPressesWhileHeld(XK_r, 1500ms), 3)
+        << "the X server must repeat held keys for this test to tell";
     constexpr int H = 240;
     Player player;
     writeSolidDemo(player.dir(), false, 320, H, solidFragmentShader(0.1f, 0.3f, 0.5f));
@@ -490,7 +517,8 @@ TEST(KeyboardSoak, DISABLED_TwoHundredRebuildsLeaveGlObjectsAndMemoryFlat) {
     for (int i = 1; i <= 200; ++i) {
         const bool broken = i % 2 == 1;
         shader.cleanShader();
-        shader.setSources(passThroughVertexShader(), broken ? BROKEN_FRAGMENT : solidFragmentShader(0, 1, 0));
+        shader.setSources(passThroughVertexShader(),
+                          broken ? BROKEN_FRAGMENT : solidFragmentShader(0, 1, 0));
         Tolvane::Logger::Message message;
         message = shader.initShader();
         ASSERT_EQ(message.error, broken) << "rebuild " << i;
@@ -501,8 +529,9 @@ TEST(KeyboardSoak, DISABLED_TwoHundredRebuildsLeaveGlObjectsAndMemoryFlat) {
     }
     const int objects = liveObjects();
     const long memory = residentKilobytes(getpid());
-    std::cout << "[soak] in-process rebuilds: live GL shader/program objects " << objectsAfterWarmUp << " -> "
-              << objects << ", VmRSS " << memoryAfterWarmUp << " kB -> " << memory << " kB\n";
+    std::cout << "[soak] in-process rebuilds: live GL shader/program objects " << objectsAfterWarmUp
+              << " -> " << objects << ", VmRSS " << memoryAfterWarmUp << " kB -> " << memory
+              << " kB\n";
     EXPECT_EQ(objects, objectsAfterWarmUp);
     EXPECT_EQ(objects, 3) << "a linked program and its two shaders";
     if (RESIDENT_SIZE_TELLS_LEAKS) {
@@ -524,17 +553,19 @@ TEST(KeyboardSoak, DISABLED_TwoHundredRPressesLeaveThePlayerMemoryFlat) {
     long memoryAfterWarmUp = 0;
     for (int i = 1; i <= 200; ++i) {
         const bool broken = i % 2 == 1;
-        rewriteFragmentUnseen(player.dir(), broken ? BROKEN_FRAGMENT : solidFragmentShader(0, 1, 0));
+        rewriteFragmentUnseen(player.dir(),
+                              broken ? BROKEN_FRAGMENT : solidFragmentShader(0, 1, 0));
         player.pressKey(XK_r);
         const Colour expected = broken ? Colour{0, 0, 0} : Colour{0, 255, 0};
-        ASSERT_TRUE(waitUntil([&] { return hasColour(player.capture(), 639, 0, expected); }, 20s)) << "press " << i;
+        ASSERT_TRUE(waitUntil([&] { return hasColour(player.capture(), 639, 0, expected); }, 20s))
+            << "press " << i;
         if (i == 40) {
             memoryAfterWarmUp = residentKilobytes(player.pid());
         }
     }
     const long memory = residentKilobytes(player.pid());
-    std::cout << "[soak] player after 200 R presses: VmRSS " << memoryAfterWarmUp << " kB (press 40) -> " << memory
-              << " kB (press 200)\n";
+    std::cout << "[soak] player after 200 R presses: VmRSS " << memoryAfterWarmUp
+              << " kB (press 40) -> " << memory << " kB (press 200)\n";
     if (RESIDENT_SIZE_TELLS_LEAKS) {
         EXPECT_LT(memory - memoryAfterWarmUp, 4096);
     }

@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-
 #include <cstring>
 #include <memory>
 #include <string>
@@ -28,9 +27,7 @@ protected:
         clear();
     }
 
-    void TearDown() override {
-        logger.releaseGraphics();
-    }
+    void TearDown() override { logger.releaseGraphics(); }
 
     static void clear() {
         glViewport(0, 0, WIDTH, HEIGHT);
@@ -100,7 +97,8 @@ TEST_F(LoggerTest, NewestMessageSitsAtTheBottomLinesFifteenPixelsApart) {
     EXPECT_TRUE(whiteBetween(frame, HEIGHT - 15, HEIGHT));
     EXPECT_TRUE(whiteBetween(frame, HEIGHT - 30, HEIGHT - 15));
     EXPECT_FALSE(drawnBetween(frame, 0, HEIGHT - 30));
-    EXPECT_EQ(frame, expected({{"[INFO] second", HEIGHT - 15.0f}, {"[INFO] first", HEIGHT - 30.0f}}));
+    EXPECT_EQ(frame,
+              expected({{"[INFO] second", HEIGHT - 15.0f}, {"[INFO] first", HEIGHT - 30.0f}}));
 }
 
 TEST_F(LoggerTest, PrefixFollowsTheLevel) {
@@ -137,8 +135,9 @@ TEST_F(LoggerTest, MultiLineMessageKeepsOneSlot) {
     logger.initialize(25, 0.0f, static_cast<float>(HEIGHT), true);
     logger.write(Logger::ERROR, "0:3(1): error: one\n0:4(1): error: two");
     logger.write(Logger::INFO, "after");
-    EXPECT_EQ(rendered(), expected({{"[INFO] after", HEIGHT - 15.0f},
-                                    {"[ERROR] 0:3(1): error: one\n0:4(1): error: two", HEIGHT - 30.0f}}));
+    EXPECT_EQ(rendered(),
+              expected({{"[INFO] after", HEIGHT - 15.0f},
+                        {"[ERROR] 0:3(1): error: one\n0:4(1): error: two", HEIGHT - 30.0f}}));
 }
 
 TEST_F(LoggerTest, DisabledLogDrawsNothingAndLeavesGlStateAlone) {
@@ -237,7 +236,7 @@ TEST(LoggerLifetime, DestroyedAfterTheContextIsGoneFreesMemoryWithoutGl) {
             logger->write(Logger::INFO, "line " + std::to_string(i));
         }
         logger->render(); // builds every kept text's geometry
-    } // window destroyed, window library terminated
+    }                     // window destroyed, window library terminated
 
     glfwErrors = 0;
     glfwSetErrorCallback([](int, const char*) { ++glfwErrors; });

@@ -50,8 +50,11 @@ double secondsSince(Clock::time_point start) {
 int64_t indexOf(float left, float right) {
     const double l = std::round(left * 32768.0) - 1.0;
     const double r = std::round(right * 32768.0) - 1.0;
-    if (l < 0 || l >= 32000 || r < 0) return -1;
-    if (left != static_cast<float>(l + 1) / 32768.0f || right != static_cast<float>(r + 1) / 32768.0f) return -1;
+    if (l < 0 || l >= 32000 || r < 0)
+        return -1;
+    if (left != static_cast<float>(l + 1) / 32768.0f ||
+        right != static_cast<float>(r + 1) / 32768.0f)
+        return -1;
     return static_cast<int64_t>(r) * 32000 + static_cast<int64_t>(l);
 }
 
@@ -80,7 +83,8 @@ void writeNoiseTune(const fs::path& path, double seconds) {
 // The played frames from the first one that is not silent.
 std::vector<float> fromFirstSound(const std::vector<float>& played) {
     size_t start = 0;
-    while (start < played.size() && played[start] == 0.0f) ++start;
+    while (start < played.size() && played[start] == 0.0f)
+        ++start;
     start -= start % 2;
     return std::vector<float>(played.begin() + static_cast<std::ptrdiff_t>(start), played.end());
 }
@@ -100,7 +104,8 @@ std::vector<float> decodeAll(const fs::path& path, SF_INFO& info) {
     info = SF_INFO{};
     SNDFILE* file = Tolvane::Platform::openSoundFile(path.u8string(), SFM_READ, &info);
     std::vector<float> samples;
-    if (!file) return samples;
+    if (!file)
+        return samples;
     std::vector<float> chunk(4096 * info.channels);
     sf_count_t read;
     while ((read = sf_readf_float(file, chunk.data(), 4096)) > 0) {
@@ -134,8 +139,10 @@ std::vector<float> withoutSilentBuffers(const std::vector<float>& played) {
     const size_t samples = DEVICE_BUFFER_FRAMES * 2;
     for (size_t at = 0; at < played.size(); at += samples) {
         const auto begin = played.begin() + static_cast<std::ptrdiff_t>(at);
-        const auto end = played.begin() + static_cast<std::ptrdiff_t>(std::min(at + samples, played.size()));
-        if (std::any_of(begin, end, [](float sample) { return sample != 0.0f; })) kept.insert(kept.end(), begin, end);
+        const auto end =
+            played.begin() + static_cast<std::ptrdiff_t>(std::min(at + samples, played.size()));
+        if (std::any_of(begin, end, [](float sample) { return sample != 0.0f; }))
+            kept.insert(kept.end(), begin, end);
     }
     return kept;
 }
@@ -246,15 +253,18 @@ protected:
     // Encodes a WAV to MP3 with the command-line encoder.
     fs::path encodeMp3(const fs::path& wav) {
         const fs::path mp3 = fs::path(wav).replace_extension(".mp3");
-        const std::string command = "lame --quiet -b 192 '" + wav.string() + "' '" + mp3.string() + "' 2>/dev/null";
-        if (std::system(command.c_str()) != 0 || !fs::exists(mp3)) return {};
+        const std::string command =
+            "lame --quiet -b 192 '" + wav.string() + "' '" + mp3.string() + "' 2>/dev/null";
+        if (std::system(command.c_str()) != 0 || !fs::exists(mp3))
+            return {};
         return mp3;
     }
 
     bool waitFor(const std::function<bool()>& condition, double seconds, double interval = 0.002) {
         const auto start = Clock::now();
         while (!condition()) {
-            if (secondsSince(start) > seconds) return false;
+            if (secondsSince(start) > seconds)
+                return false;
             sleepFor(interval);
         }
         return true;
@@ -275,7 +285,8 @@ TEST_F(MusicTest, SeekLandsOnExactSample) {
     EXPECT_DOUBLE_EQ(music.position(), 0.5);
     EXPECT_FALSE(music.isPlaying());
     music.play();
-    ASSERT_TRUE(waitForRuns([](const std::vector<IndexRun>& runs) { return !runs.empty() && runs[0].length > 2048; }));
+    ASSERT_TRUE(waitForRuns(
+        [](const std::vector<IndexRun>& runs) { return !runs.empty() && runs[0].length > 2048; }));
     // While playing: playback jumps to the exact frame, still playing. The
     // position starts out from there as soon as the sound does.
     const double target = 33333.0 / RATE;
@@ -285,7 +296,9 @@ TEST_F(MusicTest, SeekLandsOnExactSample) {
     EXPECT_GE(sought, target);
     EXPECT_LE(sought, target + secondsSince(beforeSeek));
     EXPECT_TRUE(music.isPlaying());
-    ASSERT_TRUE(waitForRuns([](const std::vector<IndexRun>& runs) { return runs.size() > 1 && runs.back().length > 2048; }));
+    ASSERT_TRUE(waitForRuns([](const std::vector<IndexRun>& runs) {
+        return runs.size() > 1 && runs.back().length > 2048;
+    }));
 
     const std::vector<IndexRun> runs = indexRuns(heard());
     ASSERT_EQ(runs.size(), 2u);
@@ -300,14 +313,15 @@ TEST_F(MusicTest, SeekInMp3LandsOnTheSampleDecodedFromTheStart) {
     const fs::path wav = dir / "noise.wav";
     writeNoiseTune(wav, 2.0);
     const fs::path mp3 = encodeMp3(wav);
-    if (mp3.empty()) GTEST_SKIP() << "no MP3 encoder";
+    if (mp3.empty())
+        GTEST_SKIP() << "no MP3 encoder";
     SF_INFO info;
     const std::vector<float> reference = decodeAll(mp3, info);
     ASSERT_EQ(info.samplerate, RATE);
     ASSERT_EQ(info.channels, 2);
 
     ASSERT_TRUE(music.initialize(RATE, mp3.string()));
-    const int64_t first = 60001;  // inside an MP3 frame, well past the first
+    const int64_t first = 60001; // inside an MP3 frame, well past the first
     music.seek(static_cast<double>(first) / RATE);
     music.play();
     ASSERT_TRUE(waitForSound(4096));
@@ -333,7 +347,8 @@ TEST_F(MusicTest, SeekAtAnotherDeviceRateGivesTheFramesOfPlayingThrough) {
     again.play();
     ASSERT_TRUE(waitForSound(2048 * 2));
     again.cleanUp();
-    const std::vector<float> sought = fromFirstSound(withoutSilentBuffers(readPlayed(dir / "played.raw")));
+    const std::vector<float> sought =
+        fromFirstSound(withoutSilentBuffers(readPlayed(dir / "played.raw")));
 
     ASSERT_GT(through.size(), static_cast<size_t>(first + 2048) * 2);
     ASSERT_GT(sought.size(), 2048u * 2);
@@ -350,13 +365,15 @@ TEST_F(MusicTest, PauseFreezesAndPlayResumesFromTheSameSample) {
     EXPECT_FALSE(music.isPlaying());
     const double paused = music.position();
     EXPECT_GT(paused, 0.1);
-    music.pause();  // not playing: nothing happens
+    music.pause(); // not playing: nothing happens
     sleepFor(0.1);
     EXPECT_EQ(music.position(), paused);
     music.play();
     EXPECT_TRUE(music.isPlaying());
     EXPECT_TRUE(waitFor([&] { return music.position() > paused + 0.1; }, PATIENCE));
-    ASSERT_TRUE(waitForRuns([](const std::vector<IndexRun>& runs) { return runs.size() > 1 && runs.back().length > 2048; }));
+    ASSERT_TRUE(waitForRuns([](const std::vector<IndexRun>& runs) {
+        return runs.size() > 1 && runs.back().length > 2048;
+    }));
 
     const std::vector<IndexRun> runs = indexRuns(heard());
     ASSERT_EQ(runs.size(), 2u);
@@ -447,7 +464,8 @@ TEST_F(MusicTest, PositionMovesSmoothlyOnAPlayingDevice) {
 TEST_F(MusicTest, EndIsReportedOnceThePlayingTuneHasPlayedOut) {
     writeIndexTune(dir / "two.wav", 2.0);
     const fs::path mp3 = encodeMp3(dir / "two.wav");
-    if (mp3.empty()) GTEST_SKIP() << "no MP3 encoder";
+    if (mp3.empty())
+        GTEST_SKIP() << "no MP3 encoder";
     ASSERT_TRUE(music.initialize(44000, mp3.string()));
     music.play();
     sleepFor(0.1);
@@ -510,12 +528,12 @@ namespace {
 // What was played around a mute: full-volume tune frames, a fade-out, a
 // silent stretch, a fade-in and full-volume tune frames again.
 struct MutedStretch {
-    size_t loud = 0;          // tune frames before the fade-out
-    int64_t lastBefore = -1;  // the index of the last of them
-    size_t muted = 0;         // silent frames after the fade-out
-    bool faded = false;       // full-volume tune frames follow the silence
-    int64_t firstAfter = -1;  // the index of the first of them
-    size_t restored = 0;      // how many of them
+    size_t loud = 0;         // tune frames before the fade-out
+    int64_t lastBefore = -1; // the index of the last of them
+    size_t muted = 0;        // silent frames after the fade-out
+    bool faded = false;      // full-volume tune frames follow the silence
+    int64_t firstAfter = -1; // the index of the first of them
+    size_t restored = 0;     // how many of them
 };
 
 MutedStretch mutedStretch(const std::vector<float>& out) {
@@ -523,18 +541,28 @@ MutedStretch mutedStretch(const std::vector<float>& out) {
     size_t f = 0;
     const auto frames = out.size() / 2;
     auto index = [&](size_t frame) { return indexOf(out[frame * 2], out[frame * 2 + 1]); };
-    auto silent = [&](size_t frame) { return out[frame * 2] == 0.0f && out[frame * 2 + 1] == 0.0f; };
-    while (f < frames && index(f) < 0) ++f;
-    while (f < frames && index(f) >= 0) ++f, ++stretch.loud;
-    if (stretch.loud == 0) return stretch;
+    auto silent = [&](size_t frame) {
+        return out[frame * 2] == 0.0f && out[frame * 2 + 1] == 0.0f;
+    };
+    while (f < frames && index(f) < 0)
+        ++f;
+    while (f < frames && index(f) >= 0)
+        ++f, ++stretch.loud;
+    if (stretch.loud == 0)
+        return stretch;
     stretch.lastBefore = index(f - 1);
-    while (f < frames && !silent(f)) ++f;  // fading out
-    while (f < frames && silent(f)) ++f, ++stretch.muted;
-    while (f + 1 < frames && (index(f) < 0 || index(f + 1) != index(f) + 1)) ++f;  // fading in
-    if (f + 1 >= frames) return stretch;
+    while (f < frames && !silent(f))
+        ++f; // fading out
+    while (f < frames && silent(f))
+        ++f, ++stretch.muted;
+    while (f + 1 < frames && (index(f) < 0 || index(f + 1) != index(f) + 1))
+        ++f; // fading in
+    if (f + 1 >= frames)
+        return stretch;
     stretch.faded = true;
     stretch.firstAfter = index(f);
-    while (f < frames && index(f) >= 0) ++f, ++stretch.restored;
+    while (f < frames && index(f) >= 0)
+        ++f, ++stretch.restored;
     return stretch;
 }
 
@@ -576,7 +604,8 @@ TEST_F(MusicTest, ConvertsTheTuneToTheDeviceFormat) {
     // One second of a mono 441 Hz sine at 22050 Hz, played at 44000 Hz.
     std::vector<short> samples;
     for (int i = 0; i < 22050; ++i) {
-        samples.push_back(static_cast<short>(std::lround(16000 * std::sin(2 * 3.14159265358979 * 441 * i / 22050.0))));
+        samples.push_back(static_cast<short>(
+            std::lround(16000 * std::sin(2 * 3.14159265358979 * 441 * i / 22050.0))));
     }
     writeWav(dir / "mono.wav", 22050, 1, samples);
     ASSERT_TRUE(music.initialize(44000, (dir / "mono.wav").string()));
@@ -585,9 +614,11 @@ TEST_F(MusicTest, ConvertsTheTuneToTheDeviceFormat) {
     const std::vector<float> out = heard();
 
     size_t first = 0;
-    while (first < out.size() && std::fabs(out[first]) < 0.01f) ++first;
+    while (first < out.size() && std::fabs(out[first]) < 0.01f)
+        ++first;
     size_t last = out.size() - 1;
-    while (last > first && std::fabs(out[last]) < 0.01f) --last;
+    while (last > first && std::fabs(out[last]) < 0.01f)
+        --last;
     first /= 2;
     last /= 2;
     // A second of the tune lasts a second of the device's frames...
@@ -596,7 +627,8 @@ TEST_F(MusicTest, ConvertsTheTuneToTheDeviceFormat) {
     for (size_t f = first; f < last; ++f) {
         // ...both channels carry the mono signal...
         ASSERT_EQ(out[f * 2], out[f * 2 + 1]);
-        if ((out[f * 2] < 0) != (out[f * 2 + 2] < 0)) ++crossings;
+        if ((out[f * 2] < 0) != (out[f * 2 + 2] < 0))
+            ++crossings;
     }
     // ...at its own pitch.
     EXPECT_NEAR(crossings, 882, 4);
@@ -620,7 +652,8 @@ TEST_F(MusicTest, UnreadableFilesFailSafely) {
     }
     fs::create_directory(dir / "directory.mp3");
 
-    for (const char* name : {"missing.mp3", "garbage.mp3", "noise.mp3", "empty.mp3", "truncated.wav", "directory.mp3"}) {
+    for (const char* name : {"missing.mp3", "garbage.mp3", "noise.mp3", "empty.mp3",
+                             "truncated.wav", "directory.mp3"}) {
         SCOPED_TRACE(name);
         Music broken;
         testing::internal::CaptureStderr();
@@ -665,7 +698,8 @@ TEST_F(MusicTest, BackendVersionIsTheInstalledLibrarysPacked) {
     unsigned major = 0;
     unsigned minor = 0;
     unsigned patch = 0;
-    ASSERT_EQ(std::sscanf(AUDIO_PACKAGE_VERSION, "%u.%u.%u", &major, &minor, &patch), 3) << AUDIO_PACKAGE_VERSION;
+    ASSERT_EQ(std::sscanf(AUDIO_PACKAGE_VERSION, "%u.%u.%u", &major, &minor, &patch), 3)
+        << AUDIO_PACKAGE_VERSION;
     EXPECT_EQ(Music::backendVersion(), major << 24 | minor << 16 | patch << 8);
 }
 
@@ -687,7 +721,8 @@ TEST_F(MusicTest, ADecoderLeftBehindDelaysTheTuneByWholeBuffersAndLosesNoFrame) 
     const std::vector<float> sound = withoutSilentBuffers(out);
     ASSERT_GE(sound.size(), 44000u * 2);
     for (size_t f = 0; f < 44000; ++f) {
-        ASSERT_FALSE(sound[f * 2] == 0.0f && sound[f * 2 + 1] == 0.0f) << "silent frame " << f << " of the tune";
+        ASSERT_FALSE(sound[f * 2] == 0.0f && sound[f * 2 + 1] == 0.0f)
+            << "silent frame " << f << " of the tune";
     }
 
     // And the tune went on where it left off: what was heard is what
@@ -699,5 +734,6 @@ TEST_F(MusicTest, ADecoderLeftBehindDelaysTheTuneByWholeBuffersAndLosesNoFrame) 
     steady.cleanUp();
     const std::vector<float> through = withoutSilentBuffers(readPlayed(dir / "played.raw"));
     ASSERT_GE(through.size(), 44000u * 2);
-    for (size_t i = 0; i < 44000 * 2; ++i) ASSERT_EQ(sound[i], through[i]) << "sample " << i;
+    for (size_t i = 0; i < 44000 * 2; ++i)
+        ASSERT_EQ(sound[i], through[i]) << "sample " << i;
 }

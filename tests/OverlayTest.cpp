@@ -96,7 +96,8 @@ TEST(Overlay, EditingModeShowsTheBannerInTheBottomLeftCorner) {
     Player player;
     startEditing(player, W, H, solidFragmentShader(0.1f, 0.3f, 0.5f));
     const Image frame = player.waitForImage([&](const Image& image) {
-        return image.width == W && hasColour(image, W / 2, H / 4, picture) && logLineCount(image, H) == 7;
+        return image.width == W && hasColour(image, W / 2, H / 4, picture) &&
+               logLineCount(image, H) == 7;
     });
     saveForViewing(frame, "overlay-banner");
     ASSERT_EQ(frame.height, H);
@@ -107,7 +108,8 @@ TEST(Overlay, EditingModeShowsTheBannerInTheBottomLeftCorner) {
     EXPECT_FALSE(hasWhite(frame, 0, logLineTop(H, 6), W));
     for (int k = 0; k < 7; ++k) {
         EXPECT_EQ(logLineMask(frame, H, k, W), expected[static_cast<size_t>(6 - k)])
-            << "line " << k << " from the bottom should read " << bannerLines()[static_cast<size_t>(6 - k)];
+            << "line " << k << " from the bottom should read "
+            << bannerLines()[static_cast<size_t>(6 - k)];
     }
     // Beyond the end of the shortest line the picture shows through.
     EXPECT_TRUE(hasColour(frame, W - 1, logLineTop(H, 1) + 8, picture));
@@ -127,9 +129,8 @@ TEST(Overlay, CompileErrorIsTheNewestLineOverABlackPicture) {
 
     Player player;
     startEditing(player, W, H, BROKEN_FRAGMENT);
-    const Image frame = player.waitForImage([&](const Image& image) {
-        return image.width == W && logLineCount(image, H) == 8;
-    });
+    const Image frame = player.waitForImage(
+        [&](const Image& image) { return image.width == W && logLineCount(image, H) == 8; });
     saveForViewing(frame, "overlay-error");
     ASSERT_EQ(logLineCount(frame, H), 8);
     EXPECT_FALSE(hasWhite(frame, 0, logLineTop(H, 7), W));
@@ -177,18 +178,20 @@ TEST(Overlay, TwentySixMessagesKeepTheNewestTwentyFive) {
     Player player;
     // Seven banner lines and the start-up build error.
     startEditing(player, W, H, BROKEN_FRAGMENT);
-    const Image start = player.waitForImage([](const Image& image) { return logLineCount(image, H) == 8; });
+    const Image start =
+        player.waitForImage([](const Image& image) { return logLineCount(image, H) == 8; });
     ASSERT_EQ(logLineCount(start, H), 8);
 
     // Every failed rebuild adds one line, up to 25.
     for (int lines = 9; lines <= 25; ++lines) {
         player.pressKey(XK_r);
-        const Image frame =
-            player.waitForImage([&](const Image& image) { return logLineCount(image, H) == lines; });
+        const Image frame = player.waitForImage(
+            [&](const Image& image) { return logLineCount(image, H) == lines; });
         ASSERT_EQ(logLineCount(frame, H), lines);
     }
     Image frame = player.capture();
-    EXPECT_EQ(logLineMask(frame, H, 24, W), expected[0]) << "the oldest kept line is the banner's first";
+    EXPECT_EQ(logLineMask(frame, H, 24, W), expected[0])
+        << "the oldest kept line is the banner's first";
 
     // The 26th message drops the banner's first line, the 27th its second.
     for (size_t dropped = 1; dropped <= 2; ++dropped) {
@@ -199,7 +202,8 @@ TEST(Overlay, TwentySixMessagesKeepTheNewestTwentyFive) {
         EXPECT_EQ(logLineMask(frame, H, 24, W), expected[dropped])
             << "the oldest kept line should read " << banner[dropped];
         EXPECT_EQ(logLineCount(frame, H), 25);
-        EXPECT_FALSE(hasWhite(frame, 0, logLineTop(H, 24), W)) << "nothing is drawn above the 25th line";
+        EXPECT_FALSE(hasWhite(frame, 0, logLineTop(H, 24), W))
+            << "nothing is drawn above the 25th line";
         for (int k = 0; k < 25; ++k) {
             EXPECT_TRUE(hasWhite(frame, logLineTop(H, k) + 2, logLineTop(H, k) + LOG_LINE_PITCH, W))
                 << "line " << k << " from the bottom";

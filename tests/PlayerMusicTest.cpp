@@ -30,17 +30,20 @@ void main() { colour = vec4(min(time * 100.0, 1.0), 0.5, time / 16.0, 1.0); }
 std::string timeConfiguration(bool release, const std::string& extra) {
     std::string text = basicConfiguration(release, 160, 120, extra);
     const std::string anchor = "\"minorVersion\": 3";
-    text.insert(text.find(anchor) + anchor.size(), R"(, "uniforms": [ { "track": "time", "variable": "time" } ])");
+    text.insert(text.find(anchor) + anchor.size(),
+                R"(, "uniforms": [ { "track": "time", "variable": "time" } ])");
     return text;
 }
 
 // A tune as some exporters write it: a VBR MP3 without a Xing header, whose
 // first frame's bit rate says nothing of its length, behind 2 KiB of zeros.
 bool writeBareVbrTune(TempDir& dir, const std::string& relative, double seconds) {
-    if (!writeTone(dir, "tone.wav", seconds)) return false;
+    if (!writeTone(dir, "tone.wav", seconds))
+        return false;
     const std::string bare = dir.file("tone.mp3");
     const std::string encode = "lame --quiet -V 4 -t '" + dir.file("tone.wav") + "' '" + bare + "'";
-    if (std::system(encode.c_str()) != 0) return false;
+    if (std::system(encode.c_str()) != 0)
+        return false;
     dir.write(relative, std::string(2048, '\0') + dir.read("tone.mp3"));
     return true;
 }
@@ -53,14 +56,19 @@ void writeShaders(TempDir& dir) {
 // The time demo with a tone of the given length as its tune.
 bool writeToneDemo(TempDir& dir, bool release, double seconds) {
     writeShaders(dir);
-    dir.write("configuration.json",
-              timeConfiguration(release, R"(, "music": { "file": "tone.wav", "frequency": 44100 })"));
+    dir.write(
+        "configuration.json",
+        timeConfiguration(release, R"(, "music": { "file": "tone.wav", "frequency": 44100 })"));
     return writeTone(dir, "tone.wav", seconds);
 }
 
-bool drawn(const Image& image) { return !image.empty() && std::abs(image.at(0, 0)[1] - 128) <= 1; }
+bool drawn(const Image& image) {
+    return !image.empty() && std::abs(image.at(0, 0)[1] - 128) <= 1;
+}
 
-double timeIn(const Image& image) { return image.at(image.width / 2, image.height / 2)[2] / 255.0 * 16.0; }
+double timeIn(const Image& image) {
+    return image.at(image.width / 2, image.height / 2)[2] / 255.0 * 16.0;
+}
 
 } // namespace
 
@@ -69,7 +77,8 @@ TEST(PlayerMusic, ReleaseModeClosesItselfWhenTheTuneHasPlayedOut) {
     writeShaders(player.dir());
     // The default tune file name, as an MP3.
     ASSERT_TRUE(writeBareVbrTune(player.dir(), "tune.mp3", 2.0));
-    player.dir().write("configuration.json", timeConfiguration(true, R"(, "music": { "frequency": 44100 })"));
+    player.dir().write("configuration.json",
+                       timeConfiguration(true, R"(, "music": { "frequency": 44100 })"));
 
     const auto started = Clock::now();
     ASSERT_TRUE(player.start());
@@ -109,7 +118,8 @@ TEST(PlayerMusic, EditingModeOutlivesItsTune) {
 TEST(PlayerMusic, MissingTuneStillRendersWithTheTimeStandingAtZero) {
     Player player;
     writeShaders(player.dir());
-    player.dir().write("configuration.json", timeConfiguration(true, R"(, "music": { "file": "absent.mp3" })"));
+    player.dir().write("configuration.json",
+                       timeConfiguration(true, R"(, "music": { "file": "absent.mp3" })"));
     ASSERT_TRUE(player.start());
     ASSERT_NE(player.waitForWindow(), 0u) << player.standardOutput();
 
@@ -133,8 +143,8 @@ TEST(PlayerMusic, MissingTuneStillRendersWithTheTimeStandingAtZero) {
     EXPECT_EQ(player.waitForExit(), 0);
     EXPECT_EQ(player.standardOutput(), "");
     // Why it runs on is said once.
-    EXPECT_EQ(player.standardError(),
-              "no music: the tune \"absent.mp3\" cannot be read; the demo runs until Escape is pressed\n");
+    EXPECT_EQ(player.standardError(), "no music: the tune \"absent.mp3\" cannot be read; the demo "
+                                      "runs until Escape is pressed\n");
 }
 
 TEST(PlayerMusic, WithoutAnAudioDriverSettingThePlayerKeepsInStepAndQuiet) {
@@ -146,11 +156,13 @@ TEST(PlayerMusic, WithoutAnAudioDriverSettingThePlayerKeepsInStepAndQuiet) {
     ASSERT_TRUE(player.start());
     ASSERT_NE(player.waitForWindow(), 0u) << player.standardOutput();
 
-    const Image early = player.waitForImage([](const Image& image) { return drawn(image) && timeIn(image) >= 0.3; });
+    const Image early = player.waitForImage(
+        [](const Image& image) { return drawn(image) && timeIn(image) >= 0.3; });
     const auto earlyWall = Clock::now();
     const double earlyTime = timeIn(early);
     ASSERT_GE(earlyTime, 0.3) << "the music time advances";
-    const Image late = player.waitForImage([&](const Image& image) { return timeIn(image) >= earlyTime + 1.5; });
+    const Image late =
+        player.waitForImage([&](const Image& image) { return timeIn(image) >= earlyTime + 1.5; });
     const double wall = std::chrono::duration<double>(Clock::now() - earlyWall).count();
     EXPECT_GE(timeIn(late), earlyTime + 1.5);
     EXPECT_LE(timeIn(late) - earlyTime, wall + 0.5) << "in real time, not faster";

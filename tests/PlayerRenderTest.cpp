@@ -55,19 +55,26 @@ void writeTimeAndResolutionDemo(TempDir& dir, bool release, int width, int heigh
     dir.write("configuration.json", timeAndResolutionConfiguration(release, width, height));
 }
 
-int channel(double value) { return static_cast<int>(std::lround(std::clamp(value, 0.0, 1.0) * 255.0)); }
+int channel(double value) {
+    return static_cast<int>(std::lround(std::clamp(value, 0.0, 1.0) * 255.0));
+}
 
-bool near(int actual, int expected, int tolerance = 1) { return std::abs(actual - expected) <= tolerance; }
+bool near(int actual, int expected, int tolerance = 1) {
+    return std::abs(actual - expected) <= tolerance;
+}
 
 // The music time shown by a pixel of the time-and-resolution shader.
-double timeAt(const Image& image, int x, int y) { return image.at(x, y)[2] / 255.0 * 16.0; }
+double timeAt(const Image& image, int x, int y) {
+    return image.at(x, y)[2] / 255.0 * 16.0;
+}
 
 // Whether every pixel of the image shows the configured size.
 bool showsSizeEverywhere(const Image& image, int width, int height) {
     for (int y = 0; y < image.height; ++y) {
         for (int x = 0; x < image.width; ++x) {
             const auto pixel = image.at(x, y);
-            if (!near(pixel[0], channel(width / 1000.0)) || !near(pixel[1], channel(height / 1000.0))) {
+            if (!near(pixel[0], channel(width / 1000.0)) ||
+                !near(pixel[1], channel(height / 1000.0))) {
                 return false;
             }
         }
@@ -85,7 +92,9 @@ std::vector<uint8_t> solidPng(unsigned width, unsigned height, uint8_t r, uint8_
     return png;
 }
 
-bool startAndWait(Player& player) { return player.start() && player.waitForWindow() != 0; }
+bool startAndWait(Player& player) {
+    return player.start() && player.waitForWindow() != 0;
+}
 
 // Starts an editing-mode player and hides its on-screen log (key C), which
 // would otherwise cover most of a small window.
@@ -112,15 +121,18 @@ TEST(PlayerRender, TimeAndResolutionUniformsShowTheMusicTimeAndTheConfiguredSize
     first.savePng(player.dir().file("first.png"));
 
     // The time advances with the music, which plays in real time.
-    const Image early = player.waitForImage([](const Image& image) { return timeAt(image, 100, 75) >= 0.5; });
+    const Image early =
+        player.waitForImage([](const Image& image) { return timeAt(image, 100, 75) >= 0.5; });
     const auto earlyWall = Clock::now();
     const double earlyTime = timeAt(early, 100, 75);
     ASSERT_GE(earlyTime, 0.5);
-    const Image late = player.waitForImage([&](const Image& image) { return timeAt(image, 100, 75) >= earlyTime + 1.5; });
+    const Image late = player.waitForImage(
+        [&](const Image& image) { return timeAt(image, 100, 75) >= earlyTime + 1.5; });
     const double lateTime = timeAt(late, 100, 75);
     const double wall = std::chrono::duration<double>(Clock::now() - earlyWall).count();
     ASSERT_GE(lateTime, earlyTime + 1.5);
-    EXPECT_LE(lateTime - earlyTime, wall + 0.5) << "the time runs no faster than the clock on the wall";
+    EXPECT_LE(lateTime - earlyTime, wall + 0.5)
+        << "the time runs no faster than the clock on the wall";
     EXPECT_EQ(late.at(0, 0), late.at(199, 149)) << "one time for the whole frame";
 
     player.requestClose();
@@ -134,7 +146,8 @@ TEST(PlayerRender, ResizedWindowIsFilledWhileResolutionKeepsTheConfiguredSize) {
     ASSERT_TRUE(startWithoutLog(player)) << player.standardOutput();
     ASSERT_TRUE(showsSizeEverywhere(player.waitForImage([](const Image& image) {
         return image.width == 200 && showsSizeEverywhere(image, 200, 150);
-    }), 200, 150));
+    }),
+                                    200, 150));
 
     // Larger: the viewport follows the new framebuffer, so the picture
     // reaches every edge instead of staying in the old 200x150 corner.
@@ -144,7 +157,8 @@ TEST(PlayerRender, ResizedWindowIsFilledWhileResolutionKeepsTheConfiguredSize) {
     });
     larger.savePng(player.dir().file("larger.png"));
     EXPECT_EQ(larger.width, 320);
-    EXPECT_TRUE(showsSizeEverywhere(larger, 200, 150)) << "top-right corner " << int(larger.at(319, 0)[0]);
+    EXPECT_TRUE(showsSizeEverywhere(larger, 200, 150))
+        << "top-right corner " << int(larger.at(319, 0)[0]);
 
     player.resize(120, 90);
     const Image smaller = player.waitForImage([](const Image& image) {
@@ -163,9 +177,12 @@ TEST(PlayerRender, ReleaseModeFillsTheScreenWithTheConfiguredResolution) {
     writeTimeAndResolutionDemo(player.dir(), true, 200, 150);
     ASSERT_TRUE(startAndWait(player)) << player.standardOutput();
 
-    const Image screen = player.waitForImage([](const Image& image) {
-        return image.width == 1280 && showsSizeEverywhere(image, 200, 150) && timeAt(image, 640, 360) > 0.2;
-    }, 20s);
+    const Image screen = player.waitForImage(
+        [](const Image& image) {
+            return image.width == 1280 && showsSizeEverywhere(image, 200, 150) &&
+                   timeAt(image, 640, 360) > 0.2;
+        },
+        20s);
     screen.savePng(player.dir().file("release.png"));
     ASSERT_EQ(screen.width, 1280);
     ASSERT_EQ(screen.height, 720);
@@ -202,8 +219,9 @@ void main() {
               { "name": "left", "file": "pics/left.png", "type": "staticTexture" },
               { "name": "middle", "file": "pics/middle.png", "type": "staticTexture" } ])");
     const std::string anchor = "\"minorVersion\": 3";
-    configuration.insert(configuration.find(anchor) + anchor.size(),
-                         R"(, "textures": [ { "name": "left" }, { "name": "middle" }, { "name": "right" } ])");
+    configuration.insert(
+        configuration.find(anchor) + anchor.size(),
+        R"(, "textures": [ { "name": "left" }, { "name": "middle" }, { "name": "right" } ])");
     player.dir().write("configuration.json", configuration);
     ASSERT_TRUE(startWithoutLog(player)) << player.standardOutput();
 
@@ -212,8 +230,8 @@ void main() {
         return near(pixel[0], rgb[0]) && near(pixel[1], rgb[1]) && near(pixel[2], rgb[2]);
     };
     const Image frame = player.waitForImage([&](const Image& image) {
-        return image.width == 150 && matches(image, 25, {200, 40, 10}) && matches(image, 75, {10, 190, 60}) &&
-               matches(image, 125, {30, 70, 220});
+        return image.width == 150 && matches(image, 25, {200, 40, 10}) &&
+               matches(image, 75, {10, 190, 60}) && matches(image, 125, {30, 70, 220});
     });
     frame.savePng(player.dir().file("textures.png"));
     ASSERT_EQ(frame.width, 150);
@@ -230,8 +248,9 @@ TEST(PlayerRender, ShaderThatFailsToCompileShowsBlackAndTheLogAndKeepsRunning) {
     player.dir().write("shaders/vertex.glsl", passThroughVertexShader());
     // Two faults, so that the log has two lines; the font on screen lacks
     // the underscore and the quotes they hold.
-    player.dir().write("shaders/fragment.glsl", "#version 330 core\nout vec4 colour;\n"
-                                                "void main() { colour = colour_r; }\nvoid main() {}\n");
+    player.dir().write("shaders/fragment.glsl",
+                       "#version 330 core\nout vec4 colour;\n"
+                       "void main() { colour = colour_r; }\nvoid main() {}\n");
     player.dir().write("configuration.json", basicConfiguration(false, 320, 240));
     ASSERT_TRUE(startAndWait(player)) << player.standardOutput();
 
@@ -294,9 +313,12 @@ TEST(PlayerRender, ReleaseModeShaderThatFailsToCompileShowsABlackScreenUntilTheM
     Player player;
     ASSERT_TRUE(writeTone(player.dir(), "tone.wav", 1.5));
     player.dir().write("shaders/vertex.glsl", passThroughVertexShader());
-    player.dir().write("shaders/fragment.glsl", "#version 330 core\nvoid main() { undeclared = 1.0; }\n");
-    player.dir().write("configuration.json",
-                       basicConfiguration(true, 160, 120, R"(, "music": { "file": "tone.wav", "frequency": 44100 })"));
+    player.dir().write("shaders/fragment.glsl",
+                       "#version 330 core\nvoid main() { undeclared = 1.0; }\n");
+    player.dir().write(
+        "configuration.json",
+        basicConfiguration(true, 160, 120,
+                           R"(, "music": { "file": "tone.wav", "frequency": 44100 })"));
     ASSERT_TRUE(startAndWait(player)) << player.standardOutput();
 
     const auto allBlack = [](const Image& image) {
@@ -308,11 +330,13 @@ TEST(PlayerRender, ReleaseModeShaderThatFailsToCompileShowsABlackScreenUntilTheM
         return true;
     };
     // No picture and no log in release mode: black from corner to corner...
-    const Image screen = player.waitForImage([&](const Image& image) { return image.width == 1280 && allBlack(image); });
+    const Image screen = player.waitForImage(
+        [&](const Image& image) { return image.width == 1280 && allBlack(image); });
     EXPECT_EQ(screen.width, 1280);
     EXPECT_TRUE(allBlack(screen));
     // ...while the frame loop goes on until the music has played out.
     EXPECT_EQ(player.waitForExit(30s), 0);
     EXPECT_EQ(player.standardOutput(), "");
-    EXPECT_EQ(player.standardError().rfind("shaders/fragment.glsl: ", 0), 0u) << "the log goes to the terminal";
+    EXPECT_EQ(player.standardError().rfind("shaders/fragment.glsl: ", 0), 0u)
+        << "the log goes to the terminal";
 }

@@ -40,7 +40,8 @@ std::vector<Key> ramp(int count, float base) {
     bytes.insert(bytes.end(), save.begin(), save.end());
     // The red value goes after the save, so that it is not saved; it is
     // what shows that the player carried on.
-    const TestEditor::Bytes marker = TestEditor::encodeSetKey(0, 100, static_cast<float>(red), KEY_STEP);
+    const TestEditor::Bytes marker =
+        TestEditor::encodeSetKey(0, 100, static_cast<float>(red), KEY_STEP);
     bytes.insert(bytes.end(), marker.begin(), marker.end());
     if (!editor.sendRaw(bytes)) {
         return ::testing::AssertionFailure() << "the editor could not send";
@@ -54,7 +55,8 @@ std::vector<Key> ramp(int count, float base) {
     const auto shows = [&](const Image& shown) { return std::abs(values(shown)[0] - wanted) <= 1; };
     const Image image = player.waitForImage(shows);
     if (!shows(image)) {
-        return ::testing::AssertionFailure() << "the player shows red " << values(image)[0] << ", not " << wanted;
+        return ::testing::AssertionFailure()
+               << "the player shows red " << values(image)[0] << ", not " << wanted;
     }
     return ::testing::AssertionSuccess();
 }
@@ -126,7 +128,8 @@ TEST(SaveFaults, ReadOnlyAndFullFileSystemsFailTheSaveAndKeepTheOldFile) {
     // removed and the old file stays.
     ASSERT_EQ(mount(nullptr, mountPoint.c_str(), nullptr, MS_REMOUNT, nullptr), 0);
     {
-        const int filler = open(player.dir().file("sync_disk/filler").c_str(), O_WRONLY | O_CREAT, 0644);
+        const int filler =
+            open(player.dir().file("sync_disk/filler").c_str(), O_WRONLY | O_CREAT, 0644);
         ASSERT_GE(filler, 0);
         const std::string block(4096, 'x');
         while (write(filler, block.data(), block.size()) > 0) {
@@ -138,7 +141,8 @@ TEST(SaveFaults, ReadOnlyAndFullFileSystemsFailTheSaveAndKeepTheOldFile) {
     ASSERT_TRUE(editAndSave(player, editor, keys, 0.4));
     EXPECT_TRUE(waitForFile(player.dir(), "sync_fade.track", savedBytes(keys[0], 0.2)));
     EXPECT_EQ(player.dir().read("sync_disk/a.track"), old);
-    EXPECT_FALSE(player.dir().exists("sync_disk/a.trac~")) << "a failed save leaves no temporary file";
+    EXPECT_FALSE(player.dir().exists("sync_disk/a.trac~"))
+        << "a failed save leaves no temporary file";
 
     // Room again: the next save goes through.
     ASSERT_EQ(unlink(player.dir().file("sync_disk/filler").c_str()), 0);
@@ -173,7 +177,8 @@ TEST(SaveFaults, AFileWhereATrackDirectoryBelongsFailsTheSaveAndLeavesEveryFileI
         const std::string fade = round == 1 ? trackFile(keys[0]) : savedBytes(keys[0], 0.25);
         EXPECT_TRUE(waitForFile(player.dir(), "sync_fade.track", fade));
         EXPECT_EQ(player.dir().read("sync_sub"), "a file, not a directory");
-        EXPECT_EQ(player.dir().read("sync_late.track"), oldLate) << "a track after the failed one is not written";
+        EXPECT_EQ(player.dir().read("sync_late.track"), oldLate)
+            << "a track after the failed one is not written";
         EXPECT_FALSE(player.dir().exists("sync_late.trac~"));
     }
     EXPECT_TRUE(editor.connected());
@@ -204,7 +209,8 @@ TEST(SaveFaults, AFileSizeLimitFailsTheSaveWithoutKillingThePlayer) {
     ASSERT_TRUE(linked(editor, names.size()));
 
     const auto keys = edits(1, {3, 200});
-    ASSERT_TRUE(editAndSave(player, editor, keys, 0.3)) << "exit status " << player.waitForExit(0ms);
+    ASSERT_TRUE(editAndSave(player, editor, keys, 0.3))
+        << "exit status " << player.waitForExit(0ms);
     EXPECT_TRUE(waitForFile(player.dir(), "sync_fade.track", trackFile(keys[0])));
     EXPECT_EQ(player.dir().read("sync_big.track"), old);
     EXPECT_FALSE(player.dir().exists("sync_big.trac~"));

@@ -34,14 +34,17 @@ std::vector<std::string> trackNames() {
     return names;
 }
 
-std::string fileOf(const std::string& track) { return "sync_" + track + ".track"; }
+std::string fileOf(const std::string& track) {
+    return "sync_" + track + ".track";
+}
 
 // The keys of one track in one version; every version sets the same rows,
 // so a version replaces the whole of the one before.
 std::vector<Key> versionKeys(int version, int track) {
     std::vector<Key> keys;
     for (int i = 0; i < KEYS_PER_TRACK; ++i) {
-        keys.push_back({i * 3, static_cast<float>(version * 1000 + track) + static_cast<float>(i) * 0.125f,
+        keys.push_back({i * 3,
+                        static_cast<float>(version * 1000 + track) + static_cast<float>(i) * 0.125f,
                         static_cast<uint8_t>((version + i) % 4)});
     }
     return keys;
@@ -51,7 +54,8 @@ std::vector<Key> versionKeys(int version, int track) {
 TestEditor::Bytes versionMessages(int version) {
     TestEditor::Bytes bytes;
     for (int track = 0; track < TRACK_COUNT; ++track) {
-        const TestEditor::Bytes keys = setKeys(static_cast<uint32_t>(track), versionKeys(version, track));
+        const TestEditor::Bytes keys =
+            setKeys(static_cast<uint32_t>(track), versionKeys(version, track));
         bytes.insert(bytes.end(), keys.begin(), keys.end());
     }
     const TestEditor::Bytes save = TestEditor::encodeSaveTracks();
@@ -71,7 +75,8 @@ std::vector<std::string> filesIn(const std::string& directory) {
 }
 
 bool endsWith(const std::string& text, const std::string& tail) {
-    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+    return text.size() >= tail.size() &&
+           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 } // namespace
@@ -103,8 +108,8 @@ TEST(SaveKill, TrackFilesAreWholeOldOrWholeNewAfterAKillInTheMiddleOfSaving) {
             other = std::make_unique<Player>();
             player = other.get();
             // Runs in the first player's directory.
-            std::vector<std::string> copied = {"configuration.json", "shaders/vertex.glsl", "shaders/fragment.glsl",
-                                               "tone.wav"};
+            std::vector<std::string> copied = {"configuration.json", "shaders/vertex.glsl",
+                                               "shaders/fragment.glsl", "tone.wav"};
             for (const std::string& file : copied) {
                 player->dir().write(file, dir.read(file));
             }
@@ -137,7 +142,8 @@ TEST(SaveKill, TrackFilesAreWholeOldOrWholeNewAfterAKillInTheMiddleOfSaving) {
             ASSERT_TRUE(waitForFile(player->dir(), fileOf(names.back()), last, 30s));
             saveTime = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
             for (int track = 0; track < TRACK_COUNT; ++track) {
-                ASSERT_EQ(player->dir().read(fileOf(names[track])), trackFile(versionKeys(version, track)));
+                ASSERT_EQ(player->dir().read(fileOf(names[track])),
+                          trackFile(versionKeys(version, track)));
                 allowed[track].insert(trackFile(versionKeys(version, track)));
             }
         }
@@ -161,7 +167,8 @@ TEST(SaveKill, TrackFilesAreWholeOldOrWholeNewAfterAKillInTheMiddleOfSaving) {
         std::set<int> versionsSeen; // 0: the content from before the round
         for (int track = 0; track < TRACK_COUNT; ++track) {
             const std::string file = fileOf(names[track]);
-            const std::string bytes = player->dir().exists(file) ? player->dir().read(file) : std::string();
+            const std::string bytes =
+                player->dir().exists(file) ? player->dir().read(file) : std::string();
             EXPECT_TRUE(allowed[track].count(bytes) == 1)
                 << file << " holds " << bytes.size() << " bytes that match no saved version";
             int seen = 0;
@@ -176,7 +183,7 @@ TEST(SaveKill, TrackFilesAreWholeOldOrWholeNewAfterAKillInTheMiddleOfSaving) {
             leftovers += endsWith(name, ".trac~") ? 1 : 0;
         }
         std::cout << "round " << round << ": killed after " << delay << " ms (one save takes about "
-                  << saveTime.count() << " ms); " << versionsSeen.size() << " different versions on disk; "
-                  << leftovers << " temporary file(s) left\n";
+                  << saveTime.count() << " ms); " << versionsSeen.size()
+                  << " different versions on disk; " << leftovers << " temporary file(s) left\n";
     }
 }

@@ -25,7 +25,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-
 const char* const VERTEX = R"(#version 330 core
 layout(location = 0) in vec3 position;
 void main() { gl_Position = vec4(position, 1.0); }
@@ -62,8 +61,8 @@ std::string samplingFragment(const std::vector<std::string>& samplers) {
         declarations += "uniform sampler2D " + samplers[i] + ";\n";
         channels[i] = "texture(" + samplers[i] + ", vec2(0.5)).r";
     }
-    return "#version 330 core\n" + declarations + "out vec4 color;\nvoid main() { color = vec4(" + channels[0] +
-           ", " + channels[1] + ", " + channels[2] + ", 1.0); }\n";
+    return "#version 330 core\n" + declarations + "out vec4 color;\nvoid main() { color = vec4(" +
+           channels[0] + ", " + channels[1] + ", " + channels[2] + ", 1.0); }\n";
 }
 
 // The full info log of compiling source as a stage of the given type.
@@ -83,7 +82,8 @@ std::string compileLog(GLenum type, const std::string& source) {
 // The full info log of linking the two sources.
 std::string linkLog(const std::string& vertex, const std::string& fragment) {
     const GLuint program = glCreateProgram();
-    for (const auto& [type, source] : {std::pair{GL_VERTEX_SHADER, vertex}, std::pair{GL_FRAGMENT_SHADER, fragment}}) {
+    for (const auto& [type, source] :
+         {std::pair{GL_VERTEX_SHADER, vertex}, std::pair{GL_FRAGMENT_SHADER, fragment}}) {
         const GLuint shader = glCreateShader(type);
         const char* text = source.c_str();
         glShaderSource(shader, 1, &text, nullptr);
@@ -110,9 +110,15 @@ int countLive(const std::function<GLboolean(GLuint)>& is) {
     return live;
 }
 
-int liveShaders() { return countLive([](GLuint n) { return glIsShader(n); }); }
-int livePrograms() { return countLive([](GLuint n) { return glIsProgram(n); }); }
-int liveTextures() { return countLive([](GLuint n) { return glIsTexture(n); }); }
+int liveShaders() {
+    return countLive([](GLuint n) { return glIsShader(n); });
+}
+int livePrograms() {
+    return countLive([](GLuint n) { return glIsProgram(n); });
+}
+int liveTextures() {
+    return countLive([](GLuint n) { return glIsTexture(n); });
+}
 
 // The one live program, for tests that inspect the built program's state.
 GLuint onlyProgram() {
@@ -132,7 +138,8 @@ protected:
     }
 
     // Writes a width x height PNG of one grey level and returns its asset.
-    Common::Asset greyAsset(const std::string& name, unsigned char level, unsigned width = 1, unsigned height = 1) {
+    Common::Asset greyAsset(const std::string& name, unsigned char level, unsigned width = 1,
+                            unsigned height = 1) {
         const std::string path = (directory / (name + ".png")).string();
         std::vector<unsigned char> pixels(static_cast<size_t>(width) * height, level);
         EXPECT_EQ(lodepng::encode(path, pixels, width, height, LCT_GREY, 8), 0u);
@@ -145,12 +152,15 @@ protected:
 
     // Sets shader up as the player does for its 800x600 screen, with the
     // given stages; bindings and the build are left to the test.
-    static void prepare(Shader& shader, const std::string& fragment, const std::string& vertex = VERTEX) {
+    static void prepare(Shader& shader, const std::string& fragment,
+                        const std::string& vertex = VERTEX) {
         shader.initialize(800, 600);
         shader.setSources(vertex, fragment);
     }
 
-    std::array<uint8_t, 4> centre() const { return context.pixel(context.width() / 2, context.height() / 2); }
+    std::array<uint8_t, 4> centre() const {
+        return context.pixel(context.width() / 2, context.height() / 2);
+    }
 
     // Builds shader, which must fail with the given log, and draws a frame,
     // which must be black.
@@ -253,8 +263,8 @@ TEST_F(ShaderTest, TrackComponentsReachVectorUniformsInOrder) {
     // The sync driver in release mode reads the tracks from files.
     ASSERT_TRUE(scratch.enter());
     const float values[] = {0.2f, 0.4f, 0.6f, 0.8f, 1.0f};
-    const char* const files[] = {"sync_pos.x.track", "sync_pos.y.track", "sync_col.x.track", "sync_col.y.track",
-                                 "sync_col.z.track"};
+    const char* const files[] = {"sync_pos.x.track", "sync_pos.y.track", "sync_col.x.track",
+                                 "sync_col.y.track", "sync_col.z.track"};
     for (int i = 0; i < 5; ++i) {
         scratch.write(files[i], Testing::trackFile({{0, values[i], KEY_STEP}}));
     }
@@ -281,7 +291,8 @@ void main() { color = gl_FragCoord.x < 32.0 ? vec4(pos, 0.0, 1.0) : vec4(col, 1.
 
 TEST_F(ShaderTest, TexturesReachUnitsInListOrderEveryFrame) {
     TextureManager textures;
-    textures.setTextures({greyAsset("a_tex", 120), greyAsset("b_tex", 220), greyAsset("c_tex", 50)});
+    textures.setTextures(
+        {greyAsset("a_tex", 120), greyAsset("b_tex", 220), greyAsset("c_tex", 50)});
     textures.initializeTextures();
 
     Shader shader;
@@ -299,7 +310,8 @@ TEST_F(ShaderTest, TexturesReachUnitsInListOrderEveryFrame) {
             glActiveTexture(GL_TEXTURE0 + static_cast<GLenum>(unit));
             GLint bound = 0;
             glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
-            EXPECT_EQ(static_cast<GLuint>(bound), textures.getTexture(order[unit])->id) << "unit " << unit;
+            EXPECT_EQ(static_cast<GLuint>(bound), textures.getTexture(order[unit])->id)
+                << "unit " << unit;
             GLint sampler = -1;
             glGetUniformiv(program, glGetUniformLocation(program, order[unit].c_str()), &sampler);
             EXPECT_EQ(sampler, unit) << order[unit];
@@ -422,7 +434,8 @@ TEST_F(ShaderTest, LinkErrorReportsTheProgramLogAndDrawsBlack) {
     shader.setSourcePaths("v.glsl", "f.glsl");
     ::testing::internal::CaptureStderr();
     expectFailedBuild(shader, expected);
-    EXPECT_EQ(::testing::internal::GetCapturedStderr().rfind("v.glsl + f.glsl: ", 0), 0u) << "a link error names both";
+    EXPECT_EQ(::testing::internal::GetCapturedStderr().rfind("v.glsl + f.glsl: ", 0), 0u)
+        << "a link error names both";
 }
 
 TEST_F(ShaderTest, MissingShaderFileGivesEmptySourceAndFailedCompile) {
@@ -473,7 +486,8 @@ TEST_F(ShaderTest, RebuildAfterFailureDraws) {
 TEST_F(ShaderTest, LongInfoLogIsCutTo1023Characters) {
     std::string fragment = "#version 330 core\nout vec4 color;\nvoid main() {\n";
     for (int i = 0; i < 200; ++i) {
-        fragment += "    float value" + std::to_string(i) + " = undeclared" + std::to_string(i) + ";\n";
+        fragment +=
+            "    float value" + std::to_string(i) + " = undeclared" + std::to_string(i) + ";\n";
     }
     fragment += "    color = vec4(1.0);\n}\n";
     const std::string full = compileLog(GL_FRAGMENT_SHADER, fragment);
@@ -502,7 +516,8 @@ TEST_F(ShaderTest, LongInfoLogIsCutTo1023Characters) {
 
 TEST_F(ShaderTest, RebuildsLeakNoGlObjects) {
     TextureManager textures;
-    textures.setTextures({greyAsset("first", 10), greyAsset("second", 20), greyAsset("unused", 30)});
+    textures.setTextures(
+        {greyAsset("first", 10), greyAsset("second", 20), greyAsset("unused", 30)});
     textures.initializeTextures();
     ASSERT_EQ(liveTextures(), 3);
 
@@ -512,8 +527,10 @@ TEST_F(ShaderTest, RebuildsLeakNoGlObjects) {
     shader.setTextureManager(&textures);
     while (glGetError() != GL_NO_ERROR) {
     }
-    const std::vector<std::pair<const char*, const char*>> builds{
-        {VERTEX, RED}, {BROKEN_VERTEX, RED}, {VERTEX, BROKEN_FRAGMENT}, {VERTEX, UNLINKABLE_FRAGMENT}};
+    const std::vector<std::pair<const char*, const char*>> builds{{VERTEX, RED},
+                                                                  {BROKEN_VERTEX, RED},
+                                                                  {VERTEX, BROKEN_FRAGMENT},
+                                                                  {VERTEX, UNLINKABLE_FRAGMENT}};
     for (int cycle = 0; cycle < 40; ++cycle) {
         const auto& [vertex, fragment] = builds[cycle % builds.size()];
         shader.cleanShader();
@@ -551,14 +568,17 @@ int glfwErrors = 0;
 TEST(ShaderShutdown, ObjectsOutlivingTheContextMakeNoGlCall) {
     glfwErrors = 0;
     glfwSetErrorCallback([](int, const char*) { ++glfwErrors; });
-    const fs::path png = fs::temp_directory_path() / ("tolvane-shutdown-" + std::to_string(getpid()) + ".png");
+    const fs::path png =
+        fs::temp_directory_path() / ("tolvane-shutdown-" + std::to_string(getpid()) + ".png");
     {
         auto shader = std::make_unique<Shader>();
         auto textures = std::make_unique<TextureManager>();
         {
             Testing::GlContext context;
             ASSERT_TRUE(context.ok());
-            ASSERT_EQ(lodepng::encode(png.string(), std::vector<unsigned char>(4, 99), 2, 2, LCT_GREY, 8), 0u);
+            ASSERT_EQ(
+                lodepng::encode(png.string(), std::vector<unsigned char>(4, 99), 2, 2, LCT_GREY, 8),
+                0u);
             Common::Asset asset;
             asset.type = Common::STATIC_TEXTURE;
             asset.file = png.string();

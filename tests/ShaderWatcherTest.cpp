@@ -46,7 +46,8 @@ TEST(ShaderWatcher, ABurstOfSavesIsReportedOnceAndOtherFilesNotAtAll) {
     dir.write("shaders/vertex.glsl", "v");
     dir.write("shaders/fragment.glsl", "f");
     Tolvane::ShaderWatcher watcher;
-    ASSERT_TRUE(watcher.watch({dir.file("shaders/vertex.glsl"), dir.file("shaders/fragment.glsl")}));
+    ASSERT_TRUE(
+        watcher.watch({dir.file("shaders/vertex.glsl"), dir.file("shaders/fragment.glsl")}));
 
     dir.write("shaders/notes.txt", "not a shader");
     EXPECT_EQ(reportsWithin(watcher, 300ms), 0);
@@ -76,11 +77,13 @@ TEST(ShaderWatcher, SavingByRenameRebuildsThePlayerWithoutAKey) {
     player.dir().write("configuration.json", basicConfiguration(false, 320, H));
     ASSERT_TRUE(player.start());
     ASSERT_NE(player.waitForWindow(), 0u) << player.standardOutput();
-    ASSERT_TRUE(isColour(player.waitForImage([](const Image& image) { return isColour(image, 160, 20, 255, 0, 0); }),
-                         160, 20, 255, 0, 0));
+    ASSERT_TRUE(isColour(
+        player.waitForImage([](const Image& image) { return isColour(image, 160, 20, 255, 0, 0); }),
+        160, 20, 255, 0, 0));
 
     saveByRename(player.dir(), "shaders/fragment.glsl", solidFragmentShader(0.0f, 1.0f, 0.0f));
-    Image frame = player.waitForImage([](const Image& image) { return isColour(image, 160, 20, 0, 255, 0); });
+    Image frame =
+        player.waitForImage([](const Image& image) { return isColour(image, 160, 20, 0, 255, 0); });
     EXPECT_TRUE(isColour(frame, 160, 20, 0, 255, 0)) << "the first save shows";
 
     // A save still under way (the file empty) is no error: the picture
@@ -89,11 +92,13 @@ TEST(ShaderWatcher, SavingByRenameRebuildsThePlayerWithoutAKey) {
     std::this_thread::sleep_for(500ms);
     frame = player.capture();
     EXPECT_TRUE(isColour(frame, 160, 20, 0, 255, 0));
-    EXPECT_EQ(logLineCount(frame, H), 7) << "only the banner: nothing was built from the empty file";
+    EXPECT_EQ(logLineCount(frame, H), 7)
+        << "only the banner: nothing was built from the empty file";
 
     // The second rename replaced the inode the first one made: still seen.
     saveByRename(player.dir(), "shaders/fragment.glsl", solidFragmentShader(0.0f, 0.0f, 1.0f));
-    frame = player.waitForImage([](const Image& image) { return isColour(image, 160, 20, 0, 0, 255); });
+    frame =
+        player.waitForImage([](const Image& image) { return isColour(image, 160, 20, 0, 0, 255); });
     EXPECT_TRUE(isColour(frame, 160, 20, 0, 0, 255)) << "the next save shows";
     EXPECT_EQ(logLineCount(frame, H), 7);
 

@@ -35,16 +35,19 @@ void main() {
 )";
 
 std::array<int, 3> rgbAt(const Image& image, double fx, double fy) {
-    const auto pixel = image.at(static_cast<int>(fx * image.width), static_cast<int>(fy * image.height));
+    const auto pixel =
+        image.at(static_cast<int>(fx * image.width), static_cast<int>(fy * image.height));
     return {pixel[0], pixel[1], pixel[2]};
 }
 
 std::string describe(const std::array<int, 3>& c) {
-    return "(" + std::to_string(c[0]) + ", " + std::to_string(c[1]) + ", " + std::to_string(c[2]) + ")";
+    return "(" + std::to_string(c[0]) + ", " + std::to_string(c[1]) + ", " + std::to_string(c[2]) +
+           ")";
 }
 
 std::vector<uint8_t> redPng() {
-    const std::vector<unsigned char> pixels = {255, 0, 0, 255, 255, 0, 0, 255, 255, 0, 0, 255, 255, 0, 0, 255};
+    const std::vector<unsigned char> pixels = {255, 0, 0, 255, 255, 0, 0, 255,
+                                               255, 0, 0, 255, 255, 0, 0, 255};
     std::vector<unsigned char> png;
     lodepng::encode(png, pixels, 2, 2);
     return png;
@@ -88,7 +91,9 @@ TEST(StartupFaults, ValuesOfTheWrongKindOrSizeKeepTheirDefaultsAndTheDemoPlays) 
     for (const bool release : {false, true}) {
         SCOPED_TRACE(release ? "release mode" : "editing mode");
         Player player;
-        writeShaders(player.dir(), "#version 330 core\nout vec4 c;\nvoid main() { c = vec4(0.0, 0.0, 1.0, 1.0); }\n");
+        writeShaders(
+            player.dir(),
+            "#version 330 core\nout vec4 c;\nvoid main() { c = vec4(0.0, 0.0, 1.0, 1.0); }\n");
         std::string text = basicConfiguration(release, 320, 240, extra);
         // A width of the wrong kind keeps the default 800; a height too big
         // for 32 bits keeps 600; the RPB is the largest 32-bit number.
@@ -96,7 +101,8 @@ TEST(StartupFaults, ValuesOfTheWrongKindOrSizeKeepTheirDefaultsAndTheDemoPlays) 
         text.replace(text.find("\"height\": 240"), 13, "\"height\": 1e10, \"FPS\": []");
         const std::string anchor = "\"sync\": { ";
         text.insert(text.find(anchor) + anchor.size(), "\"RPB\": 2147483647, ");
-        text.insert(text.find("\"minorVersion\": 3") + 17, R"(, "uniforms": 5, "textures": { "name": "x" })");
+        text.insert(text.find("\"minorVersion\": 3") + 17,
+                    R"(, "uniforms": 5, "textures": { "name": "x" })");
         player.dir().write("configuration.json", text);
 
         ASSERT_TRUE(player.start());
@@ -115,16 +121,20 @@ TEST(StartupFaults, ValuesOfTheWrongKindOrSizeKeepTheirDefaultsAndTheDemoPlays) 
 }
 
 TEST(StartupFaults, WindowSizesOutOfRangeFailWithTheWindowLibrarysMessage) {
-    const std::vector<std::pair<int, int>> sizes = {{0, 600}, {-5, 600}, {800, -1}, {100000, 600}, {2147483647, 2147483647}};
+    const std::vector<std::pair<int, int>> sizes = {
+        {0, 600}, {-5, 600}, {800, -1}, {100000, 600}, {2147483647, 2147483647}};
     for (const bool release : {false, true}) {
         for (const auto& [width, height] : sizes) {
-            SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height) + (release ? " release" : " editing"));
+            SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height) +
+                         (release ? " release" : " editing"));
             Player player;
-            writeShaders(player.dir(), "#version 330 core\nout vec4 c;\nvoid main() { c = vec4(1.0); }\n");
+            writeShaders(player.dir(),
+                         "#version 330 core\nout vec4 c;\nvoid main() { c = vec4(1.0); }\n");
             player.dir().write("configuration.json", basicConfiguration(release, width, height));
             EXPECT_EQ(runToExit(player), 255);
-            EXPECT_EQ(player.standardOutput(), "glfw error: 65540 Invalid window size " + std::to_string(width) +
-                                                   "x" + std::to_string(height) + "window creation failed");
+            EXPECT_EQ(player.standardOutput(),
+                      "glfw error: 65540 Invalid window size " + std::to_string(width) + "x" +
+                          std::to_string(height) + "window creation failed");
             EXPECT_EQ(player.standardError(), "");
         }
     }
@@ -137,7 +147,8 @@ TEST(StartupFaults, MissingOrBrokenTuneIconAndTextureLeaveTheDemoPlaying) {
               { "name": "broken", "file": "broken.png", "type": "staticTexture" } ])";
     const std::vector<uint8_t> good = redPng();
     // A PNG cut off in the middle of its image data.
-    const std::vector<uint8_t> truncated(good.begin(), good.begin() + static_cast<long>(good.size() / 2));
+    const std::vector<uint8_t> truncated(good.begin(),
+                                         good.begin() + static_cast<long>(good.size() / 2));
     for (const bool present : {true, false}) {
         for (const bool release : {false, true}) {
             SCOPED_TRACE(std::string(present ? "broken files" : "missing files") +
@@ -145,7 +156,8 @@ TEST(StartupFaults, MissingOrBrokenTuneIconAndTextureLeaveTheDemoPlaying) {
             Player player;
             writeShaders(player.dir(), TEXTURE_SHADER);
             std::string text = basicConfiguration(release, 200, 100, assets);
-            text.insert(text.find("\"release\": ") + 11 + (release ? 4 : 5), ", \"icon\": \"icon.png\"");
+            text.insert(text.find("\"release\": ") + 11 + (release ? 4 : 5),
+                        ", \"icon\": \"icon.png\"");
             text.insert(text.find("\"minorVersion\": 3") + 17,
                         R"(, "textures": [ { "name": "good" }, { "name": "broken" } ])");
             player.dir().write("configuration.json", text);
@@ -169,8 +181,9 @@ TEST(StartupFaults, MissingOrBrokenTuneIconAndTextureLeaveTheDemoPlaying) {
             if (present && !release) {
                 image.savePng(player.dir().file("broken-files.png"));
             }
-            EXPECT_TRUE(expectedPicture(image)) << "good texture " << describe(rgbAt(image, 0.25, 0.9))
-                                                << ", broken texture " << describe(rgbAt(image, 0.75, 0.9));
+            EXPECT_TRUE(expectedPicture(image))
+                << "good texture " << describe(rgbAt(image, 0.25, 0.9)) << ", broken texture "
+                << describe(rgbAt(image, 0.75, 0.9));
             EXPECT_FALSE(player.hasIcon());
             EXPECT_TRUE(player.running()) << "without music, even release mode plays until closed";
             closesCleanly(player);
@@ -206,12 +219,14 @@ TEST(StartupFaults, EmptyOrMissingShaderFilesGiveABlackFrameAndTheDemoRunsOn) {
             Player player;
             writeShaders(player.dir(), "");
             if (missing) {
-                player.dir().write("shaders/fragment.glsl",
-                                   "#version 330 core\nout vec4 c;\nvoid main() { c = vec4(1.0); }\n");
-                player.dir().write("configuration.json",
-                                   basicConfiguration(release, 320, 240).replace(
-                                       basicConfiguration(release, 320, 240).find("shaders/vertex.glsl"), 19,
-                                       "shaders/absent.glsl"));
+                player.dir().write(
+                    "shaders/fragment.glsl",
+                    "#version 330 core\nout vec4 c;\nvoid main() { c = vec4(1.0); }\n");
+                player.dir().write(
+                    "configuration.json",
+                    basicConfiguration(release, 320, 240)
+                        .replace(basicConfiguration(release, 320, 240).find("shaders/vertex.glsl"),
+                                 19, "shaders/absent.glsl"));
             } else {
                 player.dir().write("configuration.json", basicConfiguration(release, 320, 240));
             }
@@ -237,7 +252,8 @@ TEST(StartupFaults, EmptyOrMissingShaderFilesGiveABlackFrameAndTheDemoRunsOn) {
             if (!missing && !release) {
                 image.savePng(player.dir().file("empty-shader.png"));
             }
-            EXPECT_EQ(rgbAt(image, 0.95, 0.05), (std::array<int, 3>{0, 0, 0})) << "nothing but the clear colour";
+            EXPECT_EQ(rgbAt(image, 0.95, 0.05), (std::array<int, 3>{0, 0, 0}))
+                << "nothing but the clear colour";
             if (release) {
                 EXPECT_EQ(litPixels(image), 0) << "release mode shows no log";
             } else {
@@ -249,8 +265,10 @@ TEST(StartupFaults, EmptyOrMissingShaderFilesGiveABlackFrameAndTheDemoRunsOn) {
             EXPECT_EQ(player.standardOutput(), "");
             // The compiler's complaint about the empty source behind its
             // path, or the file that cannot be read.
-            const std::string start = missing ? "cannot read shaders/absent.glsl: " : "shaders/fragment.glsl: ";
-            EXPECT_EQ(withoutMusicNotice(player.standardError()).rfind(start, 0), 0u) << player.standardError();
+            const std::string start =
+                missing ? "cannot read shaders/absent.glsl: " : "shaders/fragment.glsl: ";
+            EXPECT_EQ(withoutMusicNotice(player.standardError()).rfind(start, 0), 0u)
+                << player.standardError();
         }
     }
 }
@@ -260,7 +278,8 @@ TEST(StartupFaults, ShaderFilesThatAreNoTextFilesFailTheBuildWithALogLineAtStart
     constexpr int H = 200;
     namespace fs = std::filesystem;
     Player player;
-    writeShaders(player.dir(), "#version 330 core\nout vec4 c;\nvoid main() { c = vec4(0.0, 1.0, 0.0, 1.0); }\n");
+    writeShaders(player.dir(),
+                 "#version 330 core\nout vec4 c;\nvoid main() { c = vec4(0.0, 1.0, 0.0, 1.0); }\n");
     player.dir().write("configuration.json", basicConfiguration(false, W, H));
     const std::string fragment = player.dir().file("shaders/fragment.glsl");
     const std::string good = player.dir().read("shaders/fragment.glsl");
@@ -271,9 +290,20 @@ TEST(StartupFaults, ShaderFilesThatAreNoTextFilesFailTheBuildWithALogLineAtStart
     // start, then every R, logs why it cannot be read and draws black.
     const std::vector<std::pair<std::function<void()>, std::string>> steps = {
         {[] {}, "not a regular file"},
-        {[&] { fs::remove(fragment); fs::create_symlink("/dev/zero", fragment); }, "not a regular file"},
-        {[&] { fs::remove(fragment); fs::create_directory(fragment); }, "a directory, not a file"},
-        {[&] { fs::remove(fragment); player.dir().write("shaders/fragment.glsl", std::string(2 << 20, ' ')); },
+        {[&] {
+             fs::remove(fragment);
+             fs::create_symlink("/dev/zero", fragment);
+         },
+         "not a regular file"},
+        {[&] {
+             fs::remove(fragment);
+             fs::create_directory(fragment);
+         },
+         "a directory, not a file"},
+        {[&] {
+             fs::remove(fragment);
+             player.dir().write("shaders/fragment.glsl", std::string(2 << 20, ' '));
+         },
          "larger than 1048576 bytes"},
     };
     for (size_t i = 0; i < steps.size(); ++i) {
@@ -327,13 +357,16 @@ TEST(StartupFaults, TrackNamesThatWouldSaveOutsideAreSkippedWithTheReasonOnTheCo
     for (const bool release : {true, false}) {
         SCOPED_TRACE(release ? "release mode" : "editing mode");
         Player player;
-        writeShaders(player.dir(), "#version 330 core\nout vec4 c;\nvoid main() { c = vec4(0.0, 0.0, 1.0, 1.0); }\n");
+        writeShaders(
+            player.dir(),
+            "#version 330 core\nout vec4 c;\nvoid main() { c = vec4(0.0, 0.0, 1.0, 1.0); }\n");
         player.dir().write("configuration.json", basicConfiguration(release, W, H, tracks));
         ASSERT_TRUE(player.start());
         ASSERT_NE(player.waitForWindow(), 0u) << player.standardOutput();
         if (release) {
-            EXPECT_TRUE(waitUntil([&] { return withoutMusicNotice(player.standardError()) == reason + "\n"; }))
-                << player.standardError();
+            EXPECT_TRUE(waitUntil([&] {
+                return withoutMusicNotice(player.standardError()) == reason + "\n";
+            })) << player.standardError();
             player.requestClose();
             EXPECT_EQ(player.waitForExit(), 0);
             EXPECT_EQ(withoutMusicNotice(player.standardError()), reason + "\n");
@@ -341,8 +374,9 @@ TEST(StartupFaults, TrackNamesThatWouldSaveOutsideAreSkippedWithTheReasonOnTheCo
             continue;
         }
         const std::string expected = renderedLineMasks({"[ERROR] " + reason}, W)[0];
-        const Image image = player.waitForImage(
-            [&](const Image& shown) { return logLineCount(shown, H) == 8 && logLineMask(shown, H, 0, W) == expected; });
+        const Image image = player.waitForImage([&](const Image& shown) {
+            return logLineCount(shown, H) == 8 && logLineMask(shown, H, 0, W) == expected;
+        });
         image.savePng(player.dir().file("refused-track.png"));
         EXPECT_EQ(logLineCount(image, H), 8);
         EXPECT_EQ(logLineMask(image, H, 0, W), expected);

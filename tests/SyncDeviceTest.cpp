@@ -28,15 +28,13 @@ struct DeviceDeleter {
 };
 using Device = std::unique_ptr<sync_device, DeviceDeleter>;
 
-Device makeDevice(const char* base = "sync")
-{
+Device makeDevice(const char* base = "sync") {
     return Device(sync_create_device(base));
 }
 
 #ifdef __linux__
 // The process's peak virtual memory size in kB (VmPeak).
-long peakVirtualKb()
-{
+long peakVirtualKb() {
     std::ifstream status("/proc/self/status");
     std::string line;
     while (std::getline(status, line))
@@ -52,16 +50,14 @@ protected:
     TempDir scratch;
 };
 
-void expectEmpty(const sync_track* track)
-{
+void expectEmpty(const sync_track* track) {
     ASSERT_NE(track, nullptr);
     EXPECT_EQ(track->key_count, 0);
     EXPECT_EQ(track->keys, nullptr);
     EXPECT_EQ(sync_get_val(track, 5.0), 0.0);
 }
 
-TEST_F(SyncDevice, CreatesADeviceWithAnEncodedBase)
-{
+TEST_F(SyncDevice, CreatesADeviceWithAnEncodedBase) {
     Device d = makeDevice("sync");
     ASSERT_TRUE(d);
     EXPECT_STREQ(d->base, "sync");
@@ -77,8 +73,7 @@ TEST_F(SyncDevice, CreatesADeviceWithAnEncodedBase)
     EXPECT_EQ(sync_create_device(nullptr), nullptr);
 }
 
-TEST_F(SyncDevice, EncodingStopsAtTheFirstByteThatDoesNotFit)
-{
+TEST_F(SyncDevice, EncodingStopsAtTheFirstByteThatDoesNotFit) {
     // An escaped byte needs three characters below the 259-character limit.
     std::string fits(256, 'a');
     Device d1 = makeDevice((fits + ":").c_str());
@@ -95,8 +90,7 @@ TEST_F(SyncDevice, EncodingStopsAtTheFirstByteThatDoesNotFit)
     EXPECT_EQ(std::string(d3->base), std::string(259, 'b'));
 }
 
-TEST_F(SyncDevice, TrackNamesMapToFileNames)
-{
+TEST_F(SyncDevice, TrackNamesMapToFileNames) {
     EXPECT_STREQ(sync_track_path("sync", "camera.x"), "sync_camera.x.track");
     EXPECT_STREQ(sync_track_path("sync", "fx:glow"), "sync_fx-3Aglow.track");
     EXPECT_STREQ(sync_track_path("sync", "a-b"), "sync_a-2Db.track");
@@ -109,24 +103,22 @@ TEST_F(SyncDevice, TrackNamesMapToFileNames)
     EXPECT_EQ(path, "sync_" + std::string(254, 'a'));
 }
 
-TEST_F(SyncDevice, SavedTracksLandInTheirEncodedFiles)
-{
+TEST_F(SyncDevice, SavedTracksLandInTheirEncodedFiles) {
     Device d = makeDevice();
     for (const char* name : {"camera.x", "fx:glow", "a-b", "scene/part 1"})
         ASSERT_EQ(sync_set_key(sync_get_track(d.get(), name), {3, 1.0f, KEY_LINEAR}), 0);
     ASSERT_EQ(sync_save_tracks(d.get()), 0);
 
-    EXPECT_EQ(scratch.entries(), (std::vector<std::string>{
-                                     "sync_a-2Db.track", "sync_camera.x.track",
-                                     "sync_fx-3Aglow.track", "sync_scene",
-                                     "sync_scene/part-201.track"}));
+    EXPECT_EQ(
+        scratch.entries(),
+        (std::vector<std::string>{"sync_a-2Db.track", "sync_camera.x.track", "sync_fx-3Aglow.track",
+                                  "sync_scene", "sync_scene/part-201.track"}));
     EXPECT_TRUE(fs::is_directory("sync_scene"));
     for (const char* file : {"sync_a-2Db.track", "sync_scene/part-201.track"})
         EXPECT_EQ(fs::file_size(file), 13u) << file;
 }
 
-TEST_F(SyncDevice, AFolderTakenAsGivenHoldsTheTrackFiles)
-{
+TEST_F(SyncDevice, AFolderTakenAsGivenHoldsTheTrackFiles) {
     // Absolute, and named as the encoder would not name it.
     fs::create_directories("my demo-1");
     const std::string folder = fs::absolute("my demo-1").string() + "/";
@@ -147,8 +139,7 @@ TEST_F(SyncDevice, AFolderTakenAsGivenHoldsTheTrackFiles)
     EXPECT_EQ(sync_set_folder(nullptr, "x"), -1);
 }
 
-TEST_F(SyncDevice, AskingTwiceReturnsTheSameTrackLoadedOnce)
-{
+TEST_F(SyncDevice, AskingTwiceReturnsTheSameTrackLoadedOnce) {
     scratch.write("sync_fade.track", trackFile({{0, 1.0f, KEY_STEP}}));
     Device d = makeDevice();
     sync_track* first = sync_get_track(d.get(), "fade");
@@ -168,16 +159,14 @@ TEST_F(SyncDevice, AskingTwiceReturnsTheSameTrackLoadedOnce)
     EXPECT_STREQ(other->name, "fade2");
 }
 
-TEST_F(SyncDevice, MissingOrZeroLengthFileGivesAnEmptyTrack)
-{
+TEST_F(SyncDevice, MissingOrZeroLengthFileGivesAnEmptyTrack) {
     scratch.write("sync_zero.track", std::string());
     Device d = makeDevice();
     expectEmpty(sync_get_track(d.get(), "missing"));
     expectEmpty(sync_get_track(d.get(), "zero"));
 }
 
-TEST_F(SyncDevice, TwentyTwoByteFileYieldsHalfAtRowFive)
-{
+TEST_F(SyncDevice, TwentyTwoByteFileYieldsHalfAtRowFive) {
     const std::string bytes = trackFile({{0, 0.0f, KEY_LINEAR}, {10, 1.0f, KEY_STEP}});
     ASSERT_EQ(bytes.size(), 22u);
     scratch.write("sync_fade.track", bytes);
@@ -188,9 +177,11 @@ TEST_F(SyncDevice, TwentyTwoByteFileYieldsHalfAtRowFive)
     EXPECT_EQ(sync_get_val(t, 5.0), 0.5);
 }
 
-TEST_F(SyncDevice, WellFormedFileLoadsExactlyAsWritten)
-{
-    std::vector<Key> keys = {{INT32_MIN, -0.0f, KEY_RAMP}, {-7, 1e-30f, KEY_SMOOTH}, {0, 3.25f, KEY_LINEAR}, {INT32_MAX, -1e30f, KEY_STEP}};
+TEST_F(SyncDevice, WellFormedFileLoadsExactlyAsWritten) {
+    std::vector<Key> keys = {{INT32_MIN, -0.0f, KEY_RAMP},
+                             {-7, 1e-30f, KEY_SMOOTH},
+                             {0, 3.25f, KEY_LINEAR},
+                             {INT32_MAX, -1e30f, KEY_STEP}};
     scratch.write("sync_x.track", trackFile(keys));
     Device d = makeDevice();
     const sync_track* t = sync_get_track(d.get(), "x");
@@ -202,8 +193,7 @@ TEST_F(SyncDevice, WellFormedFileLoadsExactlyAsWritten)
     }
 }
 
-TEST_F(SyncDevice, MalformedFilesLoadEmpty)
-{
+TEST_F(SyncDevice, MalformedFilesLoadEmpty) {
     const std::string good = trackFile({{0, 0.0f, KEY_LINEAR}, {10, 1.0f, KEY_STEP}});
     const std::string truncated = good.substr(0, good.size() - 1);
     const std::string trailing = good + std::string(1, '\0');
@@ -231,8 +221,7 @@ TEST_F(SyncDevice, MalformedFilesLoadEmpty)
 }
 
 #ifdef __linux__
-TEST_F(SyncDevice, HugeKeyCountsAllocateNothingLarge)
-{
+TEST_F(SyncDevice, HugeKeyCountsAllocateNothingLarge) {
     // A file that claims far more keys than it holds must not make the
     // loader reserve memory for them.
     scratch.write("sync_big.track", trackFile(10'000'000, {{0, 1.0f, KEY_STEP}}));
@@ -246,8 +235,7 @@ TEST_F(SyncDevice, HugeKeyCountsAllocateNothingLarge)
 }
 #endif
 
-TEST_F(SyncDevice, KeyTypeAboveThreeInAFileActsAsStep)
-{
+TEST_F(SyncDevice, KeyTypeAboveThreeInAFileActsAsStep) {
     scratch.write("sync_odd.track", trackFile({{0, 0.25f, 200}, {10, 1.0f, KEY_LINEAR}}));
     Device d = makeDevice();
     const sync_track* t = sync_get_track(d.get(), "odd");
@@ -257,8 +245,7 @@ TEST_F(SyncDevice, KeyTypeAboveThreeInAFileActsAsStep)
     EXPECT_EQ(sync_get_val(t, 10.0), 1.0);
 }
 
-TEST_F(SyncDevice, SavingWritesEveryKeyLittleEndian)
-{
+TEST_F(SyncDevice, SavingWritesEveryKeyLittleEndian) {
     Device d = makeDevice();
     sync_track* t = sync_get_track(d.get(), "pos.x");
     ASSERT_EQ(sync_set_key(t, {-2, 1.5f, KEY_SMOOTH}), 0);
@@ -266,9 +253,11 @@ TEST_F(SyncDevice, SavingWritesEveryKeyLittleEndian)
     sync_get_track(d.get(), "empty");
     ASSERT_EQ(sync_save_tracks(d.get()), 0);
 
-    EXPECT_EQ(scratch.read("sync_pos.x.track"), trackFile({{-2, 1.5f, KEY_SMOOTH}, {300, -4.0f, KEY_RAMP}}));
+    EXPECT_EQ(scratch.read("sync_pos.x.track"),
+              trackFile({{-2, 1.5f, KEY_SMOOTH}, {300, -4.0f, KEY_RAMP}}));
     EXPECT_EQ(scratch.read("sync_empty.track"), std::string(4, '\0'));
-    EXPECT_EQ(scratch.entries(), (std::vector<std::string>{"sync_empty.track", "sync_pos.x.track"}));
+    EXPECT_EQ(scratch.entries(),
+              (std::vector<std::string>{"sync_empty.track", "sync_pos.x.track"}));
 
     // What was saved loads back as it was.
     Device again = makeDevice();
@@ -279,18 +268,18 @@ TEST_F(SyncDevice, SavingWritesEveryKeyLittleEndian)
     EXPECT_EQ(loaded->keys[1].type, KEY_RAMP);
 }
 
-TEST_F(SyncDevice, SavingOverwritesAnOlderFile)
-{
-    scratch.write("sync_fade.track", trackFile({{0, 9.0f, KEY_STEP}, {1, 9.0f, KEY_STEP}, {2, 9.0f, KEY_STEP}}));
+TEST_F(SyncDevice, SavingOverwritesAnOlderFile) {
+    scratch.write("sync_fade.track",
+                  trackFile({{0, 9.0f, KEY_STEP}, {1, 9.0f, KEY_STEP}, {2, 9.0f, KEY_STEP}}));
     Device d = makeDevice();
     sync_track* t = sync_get_track(d.get(), "fade");
     ASSERT_EQ(sync_del_key(t, 1), 0);
     ASSERT_EQ(sync_save_tracks(d.get()), 0);
-    EXPECT_EQ(scratch.read("sync_fade.track"), trackFile({{0, 9.0f, KEY_STEP}, {2, 9.0f, KEY_STEP}}));
+    EXPECT_EQ(scratch.read("sync_fade.track"),
+              trackFile({{0, 9.0f, KEY_STEP}, {2, 9.0f, KEY_STEP}}));
 }
 
-TEST_F(SyncDevice, SavingStopsAtATrackWhoseDirectoryIsAFile)
-{
+TEST_F(SyncDevice, SavingStopsAtATrackWhoseDirectoryIsAFile) {
     scratch.write("sync_blocked", "\x01");
     Device d = makeDevice();
     sync_get_track(d.get(), "first");
@@ -302,8 +291,7 @@ TEST_F(SyncDevice, SavingStopsAtATrackWhoseDirectoryIsAFile)
     EXPECT_EQ(scratch.read("sync_blocked"), "\x01");
 }
 
-TEST_F(SyncDevice, FailedSaveLeavesTheOldFileIntact)
-{
+TEST_F(SyncDevice, FailedSaveLeavesTheOldFileIntact) {
     // The temporary file cannot be created: a directory holds its name.
     const std::string old = trackFile({{0, 1.0f, KEY_LINEAR}, {8, 2.0f, KEY_STEP}});
     scratch.write("sync_fade.track", old);
@@ -318,15 +306,15 @@ TEST_F(SyncDevice, FailedSaveLeavesTheOldFileIntact)
 }
 
 #ifndef _WIN32 // symbolic links and permission bits
-TEST_F(SyncDevice, SavingWritesThroughLinksKeepsModesAndClearsLeftovers)
-{
+TEST_F(SyncDevice, SavingWritesThroughLinksKeepsModesAndClearsLeftovers) {
     // A track file that links to a file kept elsewhere, readable by its
     // owner and group only; another one whose killed save left its
     // temporary file; a name as long as the file system allows.
     const std::string old = trackFile({{0, 1.0f, KEY_LINEAR}});
     fs::create_directory("shared");
     scratch.write("shared/fade.bin", old);
-    fs::permissions("shared/fade.bin", fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    fs::permissions("shared/fade.bin",
+                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     fs::create_symlink("shared/fade.bin", "sync_fade.track");
     scratch.write("sync_glow.trac~", std::string("\1\2\3"));
     const std::string longest(244, 'n');
@@ -338,7 +326,8 @@ TEST_F(SyncDevice, SavingWritesThroughLinksKeepsModesAndClearsLeftovers)
 
     const std::string saved = trackFile({{2, 5.0f, KEY_STEP}});
     EXPECT_TRUE(fs::is_symlink("sync_fade.track")) << "the link stays a link";
-    EXPECT_EQ(scratch.read("shared/fade.bin"), trackFile({{0, 1.0f, KEY_LINEAR}, {2, 5.0f, KEY_STEP}}));
+    EXPECT_EQ(scratch.read("shared/fade.bin"),
+              trackFile({{0, 1.0f, KEY_LINEAR}, {2, 5.0f, KEY_STEP}}));
     EXPECT_EQ(fs::status("shared/fade.bin").permissions(),
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     EXPECT_EQ(scratch.read("sync_glow.track"), saved);
@@ -349,12 +338,11 @@ TEST_F(SyncDevice, SavingWritesThroughLinksKeepsModesAndClearsLeftovers)
 }
 #endif
 
-TEST_F(SyncDevice, NamesThatWouldWriteOutsideOrLoseTheirEndingAreRefused)
-{
+TEST_F(SyncDevice, NamesThatWouldWriteOutsideOrLoseTheirEndingAreRefused) {
     const std::string padded = "a" + std::string(300, '/') + "evil";
-    for (const std::string& name : {std::string("/../../outside/evil"), std::string("up/../../evil"),
-                                    std::string(".."), std::string("tab\there"), std::string("bell\x7F"),
-                                    std::string(245, 'n'), padded}) {
+    for (const std::string& name :
+         {std::string("/../../outside/evil"), std::string("up/../../evil"), std::string(".."),
+          std::string("tab\there"), std::string("bell\x7F"), std::string(245, 'n'), padded}) {
         SCOPED_TRACE(name.substr(0, 40));
         EXPECT_NE(sync_track_name_fault("sync", name.c_str()), nullptr);
         // The library refuses to save such a track even when asked to.
@@ -368,8 +356,7 @@ TEST_F(SyncDevice, NamesThatWouldWriteOutsideOrLoseTheirEndingAreRefused)
 }
 
 #ifndef _WIN32
-TEST_F(SyncDevice, InterruptedWriteLeavesTheOldFileIntact)
-{
+TEST_F(SyncDevice, InterruptedWriteLeavesTheOldFileIntact) {
     // A child process whose file size limit stops the write half-way, as a
     // full disk would.
     const std::string old = trackFile({{0, 1.0f, KEY_LINEAR}, {8, 2.0f, KEY_STEP}});
@@ -396,8 +383,7 @@ TEST_F(SyncDevice, InterruptedWriteLeavesTheOldFileIntact)
 }
 #endif
 
-TEST_F(SyncDevice, DestroyingTheDeviceWritesNothing)
-{
+TEST_F(SyncDevice, DestroyingTheDeviceWritesNothing) {
     Device d = makeDevice();
     sync_track* t = sync_get_track(d.get(), "fade");
     ASSERT_EQ(sync_set_key(t, {0, 1.0f, KEY_STEP}), 0);

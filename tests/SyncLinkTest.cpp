@@ -55,8 +55,7 @@ const sync_cb Player::callbacks = {
 };
 
 // A port on which nothing listens.
-uint16_t closedPort()
-{
+uint16_t closedPort() {
     sync_socket_startup();
     sync_socket fd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in addr{};
@@ -72,8 +71,7 @@ uint16_t closedPort()
 // The raw-socket helpers, the tests that use them and the ones that count
 // descriptors in /proc are POSIX-only (Linux-only for /proc).
 #ifdef __linux__
-sockaddr_in loopback(uint16_t port)
-{
+sockaddr_in loopback(uint16_t port) {
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -81,8 +79,7 @@ sockaddr_in loopback(uint16_t port)
     return addr;
 }
 
-uint16_t localPort(int fd)
-{
+uint16_t localPort(int fd) {
     sockaddr_in addr{};
     socklen_t len = sizeof(addr);
     getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
@@ -91,19 +88,18 @@ uint16_t localPort(int fd)
 
 // A loopback server on a free port that never accepts: the system answers
 // connections (up to backlog of them) and nobody greets.
-int listeningSocket(int backlog)
-{
+int listeningSocket(int backlog) {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
     sockaddr_in addr = loopback(0);
-    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 || listen(fd, backlog) != 0) {
+    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 ||
+        listen(fd, backlog) != 0) {
         close(fd);
         return -1;
     }
     return fd;
 }
 
-int openDescriptors()
-{
+int openDescriptors() {
     int count = 0;
     for (auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
         (void)entry;
@@ -115,8 +111,7 @@ int openDescriptors()
 
 class SyncLink : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         ASSERT_TRUE(scratch.enter());
         ASSERT_TRUE(editor.listening());
         device.reset(sync_create_device("sync"));
@@ -124,20 +119,15 @@ protected:
     }
 
     // Links the device to the editor, which waits for n track requests.
-    void link(size_t tracks = 0)
-    {
+    void link(size_t tracks = 0) {
         ASSERT_EQ(connectNow(editor.port()), 0);
         ASSERT_TRUE(editor.waitForClient());
         ASSERT_TRUE(editor.waitForTrackRequests(tracks));
     }
 
     // sync_tcp_connect, carried on until the attempt has an outcome.
-    int connectNow(uint16_t port)
-    {
-        return connectNow(device.get(), port);
-    }
-    static int connectNow(sync_device* device, uint16_t port)
-    {
+    int connectNow(uint16_t port) { return connectNow(device.get(), port); }
+    static int connectNow(sync_device* device, uint16_t port) {
         int result = sync_tcp_connect(device, "127.0.0.1", port);
         for (int i = 0; i < 5000 && result != 0 && device->pending != SYNC_INVALID_SOCKET; ++i) {
             std::this_thread::sleep_for(1ms);
@@ -147,14 +137,10 @@ protected:
     }
 
     // One frame of the player at row.
-    int update(int row)
-    {
-        return sync_update(device.get(), row, &Player::callbacks, &player);
-    }
+    int update(int row) { return sync_update(device.get(), row, &Player::callbacks, &player); }
 
     // One frame after the editor's last message has arrived.
-    int updateWhenArrived(int row)
-    {
+    int updateWhenArrived(int row) {
         EXPECT_TRUE(waitReadable(device.get()));
         return update(row);
     }
@@ -165,8 +151,7 @@ protected:
     Player player;
 };
 
-TEST_F(SyncLink, WithoutAnEditorConnectingFailsAndUpdateDoesNothing)
-{
+TEST_F(SyncLink, WithoutAnEditorConnectingFailsAndUpdateDoesNothing) {
     EXPECT_EQ(sync_tcp_connect(device.get(), "127.0.0.1", closedPort()), -1);
     EXPECT_EQ(device->link, SYNC_INVALID_SOCKET);
     player.playing = true;
@@ -176,14 +161,12 @@ TEST_F(SyncLink, WithoutAnEditorConnectingFailsAndUpdateDoesNothing)
     EXPECT_EQ(device->last_row, -1);
 }
 
-TEST_F(SyncLink, AnUnresolvableHostFails)
-{
+TEST_F(SyncLink, AnUnresolvableHostFails) {
     EXPECT_EQ(sync_tcp_connect(device.get(), "no-such-host.invalid", editor.port()), -1);
     EXPECT_EQ(device->link, SYNC_INVALID_SOCKET);
 }
 
-TEST_F(SyncLink, AWrongGreetingIsAbandonedAndTracksKeepTheirKeys)
-{
+TEST_F(SyncLink, AWrongGreetingIsAbandonedAndTracksKeepTheirKeys) {
     sync_track* t = sync_get_track(device.get(), "fade");
     ASSERT_EQ(sync_set_key(t, {4, 2.0f, KEY_STEP}), 0);
     editor.setGreetingReply("hello, dude!");
@@ -200,15 +183,16 @@ TEST_F(SyncLink, AWrongGreetingIsAbandonedAndTracksKeepTheirKeys)
     EXPECT_EQ(editor.connectionCount(), 2);
 }
 
-TEST_F(SyncLink, GreetingAndTrackRequestsAreExactBytes)
-{
+TEST_F(SyncLink, GreetingAndTrackRequestsAreExactBytes) {
     sync_get_track(device.get(), "cam.x");
     sync_get_track(device.get(), "b");
     link(2);
     EXPECT_EQ(editor.lastGreeting(), "hello, synctracker!");
     int nodelay = 0;
     socklen_t size = sizeof(nodelay);
-    ASSERT_EQ(getsockopt(device->link, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<char*>(&nodelay), &size), 0);
+    ASSERT_EQ(getsockopt(device->link, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<char*>(&nodelay),
+                         &size),
+              0);
     EXPECT_NE(nodelay, 0) << "row reports would wait for the last one's acknowledgement";
     const std::string greeting = "hello, synctracker!";
     Bytes expected(greeting.begin(), greeting.end());
@@ -224,8 +208,7 @@ TEST_F(SyncLink, GreetingAndTrackRequestsAreExactBytes)
     EXPECT_TRUE(editor.protocolErrors().empty());
 }
 
-TEST_F(SyncLink, LinkingDiscardsKeysLoadedFromFiles)
-{
+TEST_F(SyncLink, LinkingDiscardsKeysLoadedFromFiles) {
     scratch.write("sync_fade.track", trackFile({{0, 1.0f, KEY_STEP}}));
     sync_track* t = sync_get_track(device.get(), "fade");
     ASSERT_EQ(t->key_count, 1);
@@ -234,8 +217,7 @@ TEST_F(SyncLink, LinkingDiscardsKeysLoadedFromFiles)
     EXPECT_EQ(t->keys, nullptr);
 }
 
-TEST_F(SyncLink, SetKeyMessageLandsInItsTrack)
-{
+TEST_F(SyncLink, SetKeyMessageLandsInItsTrack) {
     sync_track* t0 = sync_get_track(device.get(), "a");
     sync_track* t1 = sync_get_track(device.get(), "b");
     link(2);
@@ -261,8 +243,7 @@ TEST_F(SyncLink, SetKeyMessageLandsInItsTrack)
     EXPECT_NE(device->link, SYNC_INVALID_SOCKET);
 }
 
-TEST_F(SyncLink, AClosedConnectionIsNoticedAtTheNextUpdate)
-{
+TEST_F(SyncLink, AClosedConnectionIsNoticedAtTheNextUpdate) {
     sync_track* t = sync_get_track(device.get(), "a");
     link(1);
     ASSERT_TRUE(editor.setKey(0, 3, 1.0f, KEY_STEP));
@@ -274,8 +255,7 @@ TEST_F(SyncLink, AClosedConnectionIsNoticedAtTheNextUpdate)
     EXPECT_EQ(sync_get_val(t, 10.0), 1.0);
 }
 
-TEST_F(SyncLink, DeletingARowWithoutAKeyKeepsTheLink)
-{
+TEST_F(SyncLink, DeletingARowWithoutAKeyKeepsTheLink) {
     sync_track* t = sync_get_track(device.get(), "a");
     link(1);
     ASSERT_TRUE(editor.sendRaw(concat({TestEditor::encodeSetKey(0, 16, 1.0f, KEY_STEP),
@@ -292,18 +272,17 @@ TEST_F(SyncLink, DeletingARowWithoutAKeyKeepsTheLink)
     EXPECT_NE(device->link, SYNC_INVALID_SOCKET);
 }
 
-TEST_F(SyncLink, PendingCommandsApplyInOrderBeforeTheRowReport)
-{
+TEST_F(SyncLink, PendingCommandsApplyInOrderBeforeTheRowReport) {
     sync_track* t = sync_get_track(device.get(), "a");
     link(1);
     player.playing = true;
-    ASSERT_TRUE(editor.sendRaw(concat({TestEditor::encodeSetKey(0, 1, 1.0f, KEY_STEP),
-                                       TestEditor::encodeSetRow(40),
-                                       TestEditor::encodeSetKey(0, 1, 2.0f, KEY_STEP),
-                                       TestEditor::encodePause(2),
-                                       TestEditor::encodeSetRow(-8)})));
+    ASSERT_TRUE(editor.sendRaw(
+        concat({TestEditor::encodeSetKey(0, 1, 1.0f, KEY_STEP), TestEditor::encodeSetRow(40),
+                TestEditor::encodeSetKey(0, 1, 2.0f, KEY_STEP), TestEditor::encodePause(2),
+                TestEditor::encodeSetRow(-8)})));
     EXPECT_EQ(updateWhenArrived(7), 0);
-    EXPECT_EQ(player.calls, (std::vector<std::string>{"set_row", "pause", "set_row", "is_playing"}));
+    EXPECT_EQ(player.calls,
+              (std::vector<std::string>{"set_row", "pause", "set_row", "is_playing"}));
     EXPECT_EQ(player.seeks, (std::vector<int>{40, -8}));
     EXPECT_EQ(player.pauses, std::vector<int>{2});
     ASSERT_EQ(t->key_count, 1);
@@ -313,8 +292,7 @@ TEST_F(SyncLink, PendingCommandsApplyInOrderBeforeTheRowReport)
     EXPECT_EQ(editor.rowReports(), std::vector<int32_t>{7});
 }
 
-TEST_F(SyncLink, RowsAreReportedOncePerNewRowWhilePlaying)
-{
+TEST_F(SyncLink, RowsAreReportedOncePerNewRowWhilePlaying) {
     link();
     player.playing = true;
     EXPECT_EQ(update(-1), 0); // equals the fresh device's last row
@@ -337,8 +315,7 @@ TEST_F(SyncLink, RowsAreReportedOncePerNewRowWhilePlaying)
     EXPECT_EQ(reports, (Bytes{3, 0, 0, 0, 5, 3, 0, 0, 0, 6, 3, 0, 0, 0, 8}));
 }
 
-TEST_F(SyncLink, ReportOfRowThirtyTwoIsFiveBytes)
-{
+TEST_F(SyncLink, ReportOfRowThirtyTwoIsFiveBytes) {
     link();
     player.playing = true;
     ASSERT_EQ(update(32), 0);
@@ -347,8 +324,7 @@ TEST_F(SyncLink, ReportOfRowThirtyTwoIsFiveBytes)
     EXPECT_EQ(Bytes(bytes.end() - 5, bytes.end()), (Bytes{0x03, 0x00, 0x00, 0x00, 0x20}));
 }
 
-TEST_F(SyncLink, NoCallbacksMeansNoReport)
-{
+TEST_F(SyncLink, NoCallbacksMeansNoReport) {
     link();
     ASSERT_TRUE(editor.sendRaw(concat({TestEditor::encodeSetRow(3), TestEditor::encodePause(1)})));
     ASSERT_TRUE(waitReadable(device.get()));
@@ -359,8 +335,7 @@ TEST_F(SyncLink, NoCallbacksMeansNoReport)
     EXPECT_EQ(editor.rowReports(), std::vector<int32_t>{13});
 }
 
-TEST_F(SyncLink, ANewLinkReportsOnlyOnceTheRowChanges)
-{
+TEST_F(SyncLink, ANewLinkReportsOnlyOnceTheRowChanges) {
     link();
     player.playing = true;
     ASSERT_EQ(update(5), 0);
@@ -376,8 +351,7 @@ TEST_F(SyncLink, ANewLinkReportsOnlyOnceTheRowChanges)
     EXPECT_EQ(editor.rowReports(), (std::vector<int32_t>{5, 6}));
 }
 
-TEST_F(SyncLink, ReconnectingRequestsEveryTrackAgain)
-{
+TEST_F(SyncLink, ReconnectingRequestsEveryTrackAgain) {
     sync_track* a = sync_get_track(device.get(), "a");
     sync_get_track(device.get(), "b");
     link(2);
@@ -393,8 +367,7 @@ TEST_F(SyncLink, ReconnectingRequestsEveryTrackAgain)
     EXPECT_EQ(a->key_count, 0);
 }
 
-TEST_F(SyncLink, AMessageSplitAcrossPacketsWaitsForItsRestWithoutHoldingTheFrame)
-{
+TEST_F(SyncLink, AMessageSplitAcrossPacketsWaitsForItsRestWithoutHoldingTheFrame) {
     sync_track* t = sync_get_track(device.get(), "a");
     link(1);
     Bytes message = TestEditor::encodeSetKey(0, 9, 4.0f, KEY_LINEAR);
@@ -412,8 +385,7 @@ TEST_F(SyncLink, AMessageSplitAcrossPacketsWaitsForItsRestWithoutHoldingTheFrame
     EXPECT_NE(device->link, SYNC_INVALID_SOCKET);
 }
 
-TEST_F(SyncLink, AnEditorSilentInTheMiddleOfAMessageIsDroppedAfterAboutTwoSeconds)
-{
+TEST_F(SyncLink, AnEditorSilentInTheMiddleOfAMessageIsDroppedAfterAboutTwoSeconds) {
     sync_track* t = sync_get_track(device.get(), "a");
     link(1);
     ASSERT_TRUE(editor.sendPartially(TestEditor::encodeSetKey(0, 9, 4.0f, KEY_LINEAR), 10));
@@ -433,17 +405,15 @@ TEST_F(SyncLink, AnEditorSilentInTheMiddleOfAMessageIsDroppedAfterAboutTwoSecond
     EXPECT_TRUE(editor.waitForDisconnect());
 }
 
-TEST_F(SyncLink, AFloodOfCommandsIsSpreadOverFrames)
-{
+TEST_F(SyncLink, AFloodOfCommandsIsSpreadOverFrames) {
     link();
     // Each pause takes the player 2 ms: one update applies about five,
     // and the next updates carry on in order.
-    static const sync_cb slow = {
-        [](void* p, int flag) {
-            std::this_thread::sleep_for(2ms);
-            static_cast<Player*>(p)->pauses.push_back(flag);
-        },
-        nullptr, nullptr};
+    static const sync_cb slow = {[](void* p, int flag) {
+                                     std::this_thread::sleep_for(2ms);
+                                     static_cast<Player*>(p)->pauses.push_back(flag);
+                                 },
+                                 nullptr, nullptr};
     Bytes flood;
     for (int i = 0; i < 100; ++i)
         flood = concat({flood, TestEditor::encodePause(uint8_t(i))});
@@ -466,8 +436,7 @@ TEST_F(SyncLink, AFloodOfCommandsIsSpreadOverFrames)
 // connection the peer's listener takes in accepted (when given), open and
 // silent.
 void callAgainstSilentPeer(sync_device* device, int listener, std::chrono::milliseconds time,
-                           std::vector<int>* accepted)
-{
+                           std::vector<int>* accepted) {
     const auto start = std::chrono::steady_clock::now();
     std::chrono::steady_clock::duration longest{};
     while (std::chrono::steady_clock::now() - start < time) {
@@ -482,8 +451,7 @@ void callAgainstSilentPeer(sync_device* device, int listener, std::chrono::milli
     EXPECT_EQ(device->link, SYNC_INVALID_SOCKET);
 }
 
-TEST_F(SyncLink, AServerThatNeverGreetsIsLeftAfterAboutTwoSecondsAndTriedAgain)
-{
+TEST_F(SyncLink, AServerThatNeverGreetsIsLeftAfterAboutTwoSecondsAndTriedAgain) {
     const int listener = listeningSocket(16);
     ASSERT_GE(listener, 0);
     sync_track* t = sync_get_track(device.get(), "a");
@@ -498,8 +466,7 @@ TEST_F(SyncLink, AServerThatNeverGreetsIsLeftAfterAboutTwoSecondsAndTriedAgain)
     close(listener);
 }
 
-TEST_F(SyncLink, AHostThatDropsPacketsHoldsNoFrame)
-{
+TEST_F(SyncLink, AHostThatDropsPacketsHoldsNoFrame) {
     // A listener whose queue is full drops every further connection
     // request without an answer, as a host behind a silent firewall does.
     const int listener = listeningSocket(0);
@@ -519,19 +486,17 @@ TEST_F(SyncLink, AHostThatDropsPacketsHoldsNoFrame)
 
 #endif
 
-TEST_F(SyncLink, SaveCommandWritesTheTrackFiles)
-{
+TEST_F(SyncLink, SaveCommandWritesTheTrackFiles) {
     sync_get_track(device.get(), "fx:glow");
     link(1);
-    ASSERT_TRUE(editor.sendRaw(concat({TestEditor::encodeSetKey(0, 2, 0.5f, KEY_SMOOTH),
-                                       TestEditor::encodeSaveTracks()})));
+    ASSERT_TRUE(editor.sendRaw(concat(
+        {TestEditor::encodeSetKey(0, 2, 0.5f, KEY_SMOOTH), TestEditor::encodeSaveTracks()})));
     EXPECT_EQ(updateWhenArrived(0), 0);
     EXPECT_EQ(scratch.read("sync_fx-3Aglow.track"), trackFile({{2, 0.5f, KEY_SMOOTH}}));
     EXPECT_NE(device->link, SYNC_INVALID_SOCKET);
 }
 
-TEST_F(SyncLink, WritingToAVanishedEditorRaisesNoSignal)
-{
+TEST_F(SyncLink, WritingToAVanishedEditorRaisesNoSignal) {
 #ifdef SIGPIPE
     std::signal(SIGPIPE, SIG_DFL);
 #endif
@@ -548,8 +513,7 @@ TEST_F(SyncLink, WritingToAVanishedEditorRaisesNoSignal)
 }
 
 #ifdef __linux__
-TEST_F(SyncLink, NoSocketIsLeftOpenOnAnyPath)
-{
+TEST_F(SyncLink, NoSocketIsLeftOpenOnAnyPath) {
     uint16_t nowhere = closedPort();
     sync_get_track(device.get(), "a");
     int before = openDescriptors();

@@ -24,24 +24,21 @@ namespace Tolvane::Testing {
 using Bytes = std::vector<uint8_t>;
 
 // The parts one after the other, e.g. several messages sent as one batch.
-inline Bytes concat(std::initializer_list<Bytes> parts)
-{
+inline Bytes concat(std::initializer_list<Bytes> parts) {
     Bytes out;
     for (const Bytes& p : parts)
         out.insert(out.end(), p.begin(), p.end());
     return out;
 }
 
-inline uint32_t floatBits(float f)
-{
+inline uint32_t floatBits(float f) {
     uint32_t u;
     std::memcpy(&u, &f, sizeof(u));
     return u;
 }
 
 // Waits until the device's link has something to read (or is closed).
-inline bool waitReadable(const sync_device* device, int timeoutMs = 5000)
-{
+inline bool waitReadable(const sync_device* device, int timeoutMs = 5000) {
     if (device->link == SYNC_INVALID_SOCKET)
         return false;
 #ifdef _WIN32

@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-
 #include <array>
 #include <climits>
 #include <cmath>
@@ -145,7 +144,8 @@ public:
         }
         base = static_cast<char*>(area);
         for (size_t i = 0; i < chunks; ++i) {
-            if (mmap(base + i * CHUNK, CHUNK, PROT_READ, MAP_SHARED | MAP_FIXED, file, 0) == MAP_FAILED) {
+            if (mmap(base + i * CHUNK, CHUNK, PROT_READ, MAP_SHARED | MAP_FIXED, file, 0) ==
+                MAP_FAILED) {
                 base = nullptr;
             }
         }
@@ -252,7 +252,8 @@ TEST_F(TextTest, EveryGlyphIsAWhiteShapeEdgedInBlack) {
         for (int y = 1; y < 1 + _gltFontGlyphHeight; ++y) {
             for (int x = 0; x < g.w; ++x) {
                 const Rgba t = at(x, y);
-                ASSERT_TRUE(t == TRANSPARENT || t == BLACK || t == WHITE) << c << " at " << x << "," << y;
+                ASSERT_TRUE(t == TRANSPARENT || t == BLACK || t == WHITE)
+                    << c << " at " << x << "," << y;
                 if (y < firstRow || y >= endRow) {
                     EXPECT_EQ(t, TRANSPARENT) << c << ": margin row " << y << " is not empty";
                 }
@@ -284,8 +285,8 @@ TEST_F(TextTest, EveryGlyphIsAWhiteShapeEdgedInBlack) {
                     for (int dx = -2; dx <= 1 && !nearWhite; ++dx) {
                         const int nx = x + dx;
                         const int ny = y + dy;
-                        nearWhite = nx >= 0 && nx < g.w && ny >= 1 && ny < 1 + _gltFontGlyphHeight &&
-                                    at(nx, ny) == WHITE;
+                        nearWhite = nx >= 0 && nx < g.w && ny >= 1 &&
+                                    ny < 1 + _gltFontGlyphHeight && at(nx, ny) == WHITE;
                     }
                 }
                 EXPECT_TRUE(nearWhite) << c << ": stray black at " << x << "," << y;
@@ -300,7 +301,8 @@ TEST_F(TextTest, PixelStreamFillsExactly16488Bits) {
     for (int i = 0; i < _gltFontGlyphCount; ++i) {
         const uint64_t rect = _gltFontGlyphRects[i];
         const long w = static_cast<long>((rect >> 16) & 0xFF);
-        const long rows = 17 - static_cast<long>((rect >> 24) & 0xFF) - static_cast<long>((rect >> 32) & 0xFF);
+        const long rows =
+            17 - static_cast<long>((rect >> 24) & 0xFF) - static_cast<long>((rect >> 32) & 0xFF);
         if (w > 0 && rows > 0) {
             bits += 2 * w * rows;
         }
@@ -326,14 +328,15 @@ TEST_F(TextTest, MetricWordsCarryTheFontTable) {
         char c;
         int w, top, bottom;
     };
-    for (const Expected& e : {Expected{'b', 9, 2, 3}, Expected{'M', 10, 2, 3}, Expected{'g', 9, 4, 0},
-                              Expected{'m', 10, 4, 3}, Expected{'I', 7, 2, 3}, Expected{'(', 7, 2, 1},
-                              Expected{'[', 7, 2, 0}, Expected{'i', 9, 1, 3}, Expected{'j', 8, 1, 0},
-                              Expected{'y', 10, 4, 0}, Expected{'Q', 9, 2, 1}, Expected{'.', 6, 9, 3},
-                              Expected{',', 6, 9, 1}, Expected{'-', 9, 6, 7}, Expected{'+', 9, 4, 5},
-                              Expected{'/', 9, 2, 2}, Expected{':', 6, 4, 3}, Expected{';', 6, 4, 1},
-                              Expected{'%', 11, 1, 2}, Expected{'`', 7, 0, 11}, Expected{'*', 10, 4, 5},
-                              Expected{'=', 9, 5, 6}, Expected{'&', 10, 2, 3}, Expected{'4', 10, 2, 3}}) {
+    for (const Expected& e :
+         {Expected{'b', 9, 2, 3},  Expected{'M', 10, 2, 3}, Expected{'g', 9, 4, 0},
+          Expected{'m', 10, 4, 3}, Expected{'I', 7, 2, 3},  Expected{'(', 7, 2, 1},
+          Expected{'[', 7, 2, 0},  Expected{'i', 9, 1, 3},  Expected{'j', 8, 1, 0},
+          Expected{'y', 10, 4, 0}, Expected{'Q', 9, 2, 1},  Expected{'.', 6, 9, 3},
+          Expected{',', 6, 9, 1},  Expected{'-', 9, 6, 7},  Expected{'+', 9, 4, 5},
+          Expected{'/', 9, 2, 2},  Expected{':', 6, 4, 3},  Expected{';', 6, 4, 1},
+          Expected{'%', 11, 1, 2}, Expected{'`', 7, 0, 11}, Expected{'*', 10, 4, 5},
+          Expected{'=', 9, 5, 6},  Expected{'&', 10, 2, 3}, Expected{'4', 10, 2, 3}}) {
         EXPECT_EQ(glyph(e.c).w, e.w) << e.c;
         EXPECT_EQ(rectTop(e.c), e.top) << e.c;
         EXPECT_EQ(rectBottom(e.c), e.bottom) << e.c;
@@ -413,11 +416,13 @@ TEST_F(TextTest, CarriageReturnDrawsOverTheStartOfTheLine) {
 }
 
 TEST_F(TextTest, CharactersOutsideTheSetAreSkippedWithoutAGap) {
-    GLTtext* text = make("a_@{\x80\x01\xff" "b");
+    GLTtext* text = make("a_@{\x80\x01\xff"
+                         "b");
     EXPECT_EQ(gltCountSupportedCharacters(text->string), 2);
     EXPECT_EQ(gltCountDrawableCharacters(text->string), 2);
     EXPECT_FLOAT_EQ(gltGetTextWidth(text, 1.0f), 18.0f);
-    EXPECT_STREQ(gltGetText(text), "a_@{\x80\x01\xff" "b");
+    EXPECT_STREQ(gltGetText(text), "a_@{\x80\x01\xff"
+                                   "b");
     draw2D(text, 0, 0, 1);
     ASSERT_EQ(text->vertexCount, 12);
     EXPECT_EQ(vertex(text, 6)[0], 9.0f);
@@ -590,8 +595,8 @@ TEST_F(TextTest, TwoDDrawsFollowTheViewportInForce) {
 TEST_F(TextTest, ThreeDTextSpansWorldYToYPlus17) {
     GLTtext* text = make("ab");
     // World units are pixels, y up, origin at the bottom-left corner.
-    const float projection[16] = {2.0f / WIDTH, 0, 0, 0, 0, 2.0f / HEIGHT, 0, 0,
-                                  0,            0, -1, 0, -1, -1,          0, 1};
+    const float projection[16] = {2.0f / WIDTH, 0,  0, 0, 0, 2.0f / HEIGHT, 0, 0, 0, 0, -1, 0,
+                                  -1,           -1, 0, 1};
     const float identity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
     gltBeginDraw();
     gltDrawText3D(text, 30, 40, 0, 1, identity, projection);
@@ -619,7 +624,8 @@ TEST_F(TextTest, ColourMultipliesTheGlyphs) {
     for (int y = 0; y < 17; ++y) {
         for (int x = 0; x < 9; ++x) {
             const auto p = f.rgb(x, y);
-            EXPECT_TRUE(p == (std::array<uint8_t, 3>{255, 0, 0}) || p == (std::array<uint8_t, 3>{0, 0, 0}));
+            EXPECT_TRUE(p == (std::array<uint8_t, 3>{255, 0, 0}) ||
+                        p == (std::array<uint8_t, 3>{0, 0, 0}));
             red += p[0] == 255;
         }
     }
@@ -691,7 +697,8 @@ TEST_F(TextTest, StringsBeyondIntAreRefusedAndCountsAndWidthsDoNotOverflow) {
     const int w = glyph('M').w;
     const std::string wide(static_cast<size_t>(INT_MAX / w + 1), 'M');
     ASSERT_TRUE(gltSetText(text, wide.c_str()));
-    EXPECT_FLOAT_EQ(gltGetTextWidth(text, 1.0f), static_cast<float>(wide.size()) * static_cast<float>(w));
+    EXPECT_FLOAT_EQ(gltGetTextWidth(text, 1.0f),
+                    static_cast<float>(wide.size()) * static_cast<float>(w));
 }
 
 // Paints a stretch of the stack below the caller's frame.

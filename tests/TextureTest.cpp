@@ -22,7 +22,6 @@ namespace fs = std::filesystem;
 
 using Rgba = std::array<uint8_t, 4>;
 
-
 // The pixels of the GL texture name, top row first, as 8-bit RGBA.
 std::vector<uint8_t> readTexture(GLuint name, uint32_t width, uint32_t height) {
     std::vector<uint8_t> pixels(static_cast<size_t>(width) * height * 4);
@@ -42,14 +41,22 @@ int liveTextures() {
 
 // Expands the 8- or 16-bit samples of a PNG decoded in its own colour type
 // to 8-bit RGB; the reference the texture's colours are compared with.
-std::vector<Rgba> expandToRgb(const std::vector<unsigned char>& raw, const LodePNGColorMode& mode, size_t count) {
+std::vector<Rgba> expandToRgb(const std::vector<unsigned char>& raw, const LodePNGColorMode& mode,
+                              size_t count) {
     const size_t bytes = mode.bitdepth / 8;
     size_t channels = 1;
     switch (mode.colortype) {
-    case LCT_GREY_ALPHA: channels = 2; break;
-    case LCT_RGB: channels = 3; break;
-    case LCT_RGBA: channels = 4; break;
-    default: break;
+    case LCT_GREY_ALPHA:
+        channels = 2;
+        break;
+    case LCT_RGB:
+        channels = 3;
+        break;
+    case LCT_RGBA:
+        channels = 4;
+        break;
+    default:
+        break;
     }
     std::vector<Rgba> out(count);
     for (size_t i = 0; i < count; ++i) {
@@ -57,13 +64,17 @@ std::vector<Rgba> expandToRgb(const std::vector<unsigned char>& raw, const LodeP
         auto sample = [&](size_t c) { return raw[(i * channels + c) * bytes]; };
         switch (mode.colortype) {
         case LCT_GREY:
-        case LCT_GREY_ALPHA: out[i] = {sample(0), sample(0), sample(0), 255}; break;
+        case LCT_GREY_ALPHA:
+            out[i] = {sample(0), sample(0), sample(0), 255};
+            break;
         case LCT_PALETTE: {
             const unsigned char* entry = mode.palette + 4 * sample(0);
             out[i] = {entry[0], entry[1], entry[2], 255};
             break;
         }
-        default: out[i] = {sample(0), sample(1), sample(2), 255}; break;
+        default:
+            out[i] = {sample(0), sample(1), sample(2), 255};
+            break;
         }
     }
     return out;
@@ -77,8 +88,8 @@ protected:
     }
 
     // Encodes raw samples as a PNG of exactly the given colour type and depth.
-    std::string writePng(const std::string& name, const std::vector<unsigned char>& raw, unsigned width,
-                         unsigned height, LodePNGColorType type, unsigned depth,
+    std::string writePng(const std::string& name, const std::vector<unsigned char>& raw,
+                         unsigned width, unsigned height, LodePNGColorType type, unsigned depth,
                          const std::vector<Rgba>& palette = {}) {
         lodepng::State state;
         state.encoder.auto_convert = 0;
@@ -109,8 +120,10 @@ protected:
     void drawSampling(TextureManager& textures, const std::string& body) {
         Shader shader;
         shader.initialize(64, 64);
-        shader.setSources(Testing::passThroughVertexShader(),
-                          "#version 330 core\nuniform sampler2D picture;\nout vec4 color;\nvoid main() {" + body + "}\n");
+        shader.setSources(
+            Testing::passThroughVertexShader(),
+            "#version 330 core\nuniform sampler2D picture;\nout vec4 color;\nvoid main() {" + body +
+                "}\n");
         shader.initializeTextures({"picture"});
         shader.setTextureManager(&textures);
         ASSERT_FALSE(shader.initShader().error);
@@ -134,17 +147,24 @@ TEST_F(TextureTest, EveryColourTypeArrivesAsOpaqueEightBitRgba) {
     const std::vector<Rgba> palette{{255, 0, 0, 255}, {0, 255, 0, 128}, {10, 20, 30, 0}};
     TextureManager textures;
     textures.setTextures({
-        staticAsset("palette", writePng("palette.png", {0, 1, 2, 2, 1, 0}, 3, 2, LCT_PALETTE, 8, palette)),
+        staticAsset("palette",
+                    writePng("palette.png", {0, 1, 2, 2, 1, 0}, 3, 2, LCT_PALETTE, 8, palette)),
         staticAsset("grey", writePng("grey.png", {0, 85, 170, 255}, 2, 2, LCT_GREY, 8)),
         staticAsset("grey16", writePng("grey16.png", {0x12, 0x34, 0xAB, 0xCD}, 2, 1, LCT_GREY, 16)),
-        staticAsset("rgb16", writePng("rgb16.png", {0xFF, 0x00, 0x80, 0x01, 0x00, 0xFF}, 1, 1, LCT_RGB, 16)),
+        staticAsset("rgb16",
+                    writePng("rgb16.png", {0xFF, 0x00, 0x80, 0x01, 0x00, 0xFF}, 1, 1, LCT_RGB, 16)),
         staticAsset("rgba", writePng("rgba.png", {1, 2, 3, 0, 4, 5, 6, 77}, 2, 1, LCT_RGBA, 8)),
     });
     textures.initializeTextures();
 
     const std::vector<std::pair<std::string, std::vector<Rgba>>> expected{
-        {"palette", {{255, 0, 0, 255}, {0, 255, 0, 255}, {10, 20, 30, 255},
-                     {10, 20, 30, 255}, {0, 255, 0, 255}, {255, 0, 0, 255}}},
+        {"palette",
+         {{255, 0, 0, 255},
+          {0, 255, 0, 255},
+          {10, 20, 30, 255},
+          {10, 20, 30, 255},
+          {0, 255, 0, 255},
+          {255, 0, 0, 255}}},
         {"grey", {{0, 0, 0, 255}, {85, 85, 85, 255}, {170, 170, 170, 255}, {255, 255, 255, 255}}},
         {"grey16", {{0x12, 0x12, 0x12, 255}, {0xAB, 0xAB, 0xAB, 255}}},
         {"rgb16", {{0xFF, 0x80, 0x00, 255}}},
@@ -171,8 +191,9 @@ TEST_F(TextureTest, TopRowSamplesAtTZeroAndAlphaSamplesOne) {
     // Top row: transparent dark blue; bottom row: opaque yellow.
     TextureManager textures;
     textures.setTextures({staticAsset(
-        "picture", writePng("picture.png", {0, 0, 100, 0, 0, 0, 100, 0, 250, 250, 0, 255, 250, 250, 0, 255}, 2, 2,
-                            LCT_RGBA, 8))});
+        "picture",
+        writePng("picture.png", {0, 0, 100, 0, 0, 0, 100, 0, 250, 250, 0, 255, 250, 250, 0, 255}, 2,
+                 2, LCT_RGBA, 8))});
     textures.initializeTextures();
     // Left half samples t = 0.25 (the first row), right half t = 0.75; the
     // sampled alpha goes to the green channel.
@@ -188,7 +209,8 @@ TEST_F(TextureTest, TopRowSamplesAtTZeroAndAlphaSamplesOne) {
 TEST_F(TextureTest, SamplingRepeatsAndBlendsBetweenTexels) {
     // Top row 0 and 200, bottom row 100 and 100.
     TextureManager textures;
-    textures.setTextures({staticAsset("picture", writePng("picture.png", {0, 200, 100, 100}, 2, 2, LCT_GREY, 8))});
+    textures.setTextures(
+        {staticAsset("picture", writePng("picture.png", {0, 200, 100, 100}, 2, 2, LCT_GREY, 8))});
     textures.initializeTextures();
     // Left half: past the right edge, past the bottom edge, between the two
     // top texels (magnified); right half: between them again, minified.
@@ -210,7 +232,8 @@ TEST_F(TextureTest, LaterAssetOfTheSameNameWins) {
     unknown.type = Common::ASSET_TYPE_UNKNOWN;
     TextureManager textures;
     textures.setTextures({staticAsset("image", writePng("first.png", {40}, 1, 1, LCT_GREY, 8)),
-                          staticAsset("image", writePng("second.png", {80, 80}, 2, 1, LCT_GREY, 8)), unknown});
+                          staticAsset("image", writePng("second.png", {80, 80}, 2, 1, LCT_GREY, 8)),
+                          unknown});
     textures.initializeTextures();
     const Texture* texture = textures.getTexture("image");
     ASSERT_NE(texture, nullptr);
@@ -282,7 +305,8 @@ void main() { color = texture(canvas, vec2(0.5)) + vec4(0.0, 0.0, 0.5, 0.0); }
 
 TEST_F(TextureTest, RepeatedInitializeReplacesAndDeletesTheGlTexture) {
     TextureManager textures;
-    textures.setTextures({staticAsset("image", writePng("image.png", {7, 8, 9}, 1, 1, LCT_RGB, 8))});
+    textures.setTextures(
+        {staticAsset("image", writePng("image.png", {7, 8, 9}, 1, 1, LCT_RGB, 8))});
     textures.initializeTextures();
     auto* image = dynamic_cast<StaticTexture*>(textures.getTexture("image"));
     ASSERT_NE(image, nullptr);
@@ -317,8 +341,9 @@ TEST_F(TextureTest, PngSuiteImagesArriveAsEightBitRgb) {
     }
     // Palette, grey, grey with alpha and 16-bit colour images, 8 and 16 bits
     // a sample, plain and interlaced.
-    const std::vector<std::string> names{"basn3p08", "basi3p08", "basn0g08", "basn0g16", "basi0g16", "basn2c16",
-                                         "basn4a08", "basn4a16", "basn6a16", "basi6a16", "tbbn3p08", "tbrn2c08"};
+    const std::vector<std::string> names{"basn3p08", "basi3p08", "basn0g08", "basn0g16",
+                                         "basi0g16", "basn2c16", "basn4a08", "basn4a16",
+                                         "basn6a16", "basi6a16", "tbbn3p08", "tbrn2c08"};
     std::vector<Common::Asset> assets;
     for (const std::string& name : names) {
         assets.push_back(staticAsset(name, (pngSuite() / (name + ".png")).string()));
@@ -349,7 +374,8 @@ TEST_F(TextureTest, PngSuiteImagesArriveAsEightBitRgb) {
 
     // Low bit depths register too, at their size.
     std::vector<Common::Asset> small;
-    for (const char* name : {"basn0g01", "basn0g02", "basn0g04", "basn3p01", "basn3p02", "basn3p04"}) {
+    for (const char* name :
+         {"basn0g01", "basn0g02", "basn0g04", "basn3p01", "basn3p02", "basn3p04"}) {
         small.push_back(staticAsset(name, (pngSuite() / (std::string(name) + ".png")).string()));
     }
     textures.setTextures(small);
@@ -385,13 +411,16 @@ TEST_F(TextureTest, CorruptPngSuiteImagesAreDropped) {
 TEST(TextureShutdown, TexturesOutlivingTheContextMakeNoGlCall) {
     static int errors = 0;
     glfwSetErrorCallback([](int, const char*) { ++errors; });
-    const fs::path png = fs::temp_directory_path() / ("tolvane-texture-shutdown-" + std::to_string(getpid()) + ".png");
+    const fs::path png = fs::temp_directory_path() /
+                         ("tolvane-texture-shutdown-" + std::to_string(getpid()) + ".png");
     {
         TextureManager textures;
         {
             Testing::GlContext context;
             ASSERT_TRUE(context.ok());
-            ASSERT_EQ(lodepng::encode(png.string(), std::vector<unsigned char>{1, 2, 3}, 1, 1, LCT_RGB, 8), 0u);
+            ASSERT_EQ(lodepng::encode(png.string(), std::vector<unsigned char>{1, 2, 3}, 1, 1,
+                                      LCT_RGB, 8),
+                      0u);
             Common::Asset asset;
             asset.type = Common::STATIC_TEXTURE;
             asset.name = "image";

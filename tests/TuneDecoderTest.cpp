@@ -31,22 +31,27 @@ Bytes readBytes(const fs::path& path) {
 
 void writeBytes(const fs::path& path, const std::vector<Bytes>& parts) {
     std::ofstream out(path, std::ios::binary);
-    for (const Bytes& part : parts) out.write(part.data(), static_cast<std::streamsize>(part.size()));
+    for (const Bytes& part : parts)
+        out.write(part.data(), static_cast<std::streamsize>(part.size()));
 }
 
-Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+Bytes text(const std::string& s) {
+    return Bytes(s.begin(), s.end());
+}
 
 // An ID3v2.3 tag holding a title, padded with zeros to size bytes.
 Bytes id3v2(size_t size) {
     Bytes frame = text("TIT2");
     const std::string title = std::string(1, '\0') + "Tune";
-    for (int shift : {24, 16, 8, 0}) frame.push_back(static_cast<char>(title.size() >> shift));
+    for (int shift : {24, 16, 8, 0})
+        frame.push_back(static_cast<char>(title.size() >> shift));
     frame.insert(frame.end(), {0, 0});
     frame.insert(frame.end(), title.begin(), title.end());
     frame.resize(size - 10, 0);
     Bytes tag = text("ID3");
     tag.insert(tag.end(), {3, 0, 0});
-    for (int shift : {21, 14, 7, 0}) tag.push_back(static_cast<char>((frame.size() >> shift) & 0x7F));
+    for (int shift : {21, 14, 7, 0})
+        tag.push_back(static_cast<char>((frame.size() >> shift) & 0x7F));
     tag.insert(tag.end(), frame.begin(), frame.end());
     return tag;
 }
@@ -54,7 +59,8 @@ Bytes id3v2(size_t size) {
 // An APEv2 tag (header, one item, footer).
 Bytes apeTag() {
     auto le32 = [](Bytes& out, uint32_t v) {
-        for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>(v >> (8 * i)));
+        for (int i = 0; i < 4; ++i)
+            out.push_back(static_cast<char>(v >> (8 * i)));
     };
     Bytes item;
     le32(item, 4);
@@ -70,7 +76,7 @@ Bytes apeTag() {
         f.resize(32, 0);
         return f;
     };
-    Bytes tag = frame(0xA0000000u);  // header: has header, is header
+    Bytes tag = frame(0xA0000000u); // header: has header, is header
     tag.insert(tag.end(), item.begin(), item.end());
     const Bytes footer = frame(0x80000000u);
     tag.insert(tag.end(), footer.begin(), footer.end());
@@ -98,16 +104,18 @@ protected:
         dir = fs::temp_directory_path() / ("tolvane-tune-" + std::to_string(::getpid()));
         fs::create_directories(dir);
         const std::string wav = (dir / "sine.wav").string();
-        const std::string make = "sox -q -n -r 44100 -c 2 -b 16 '" + wav + "' synth 10 sine 440 vol 0.5 2>/dev/null";
-        if (std::system(make.c_str()) != 0) GTEST_SKIP() << "no sox";
+        const std::string make =
+            "sox -q -n -r 44100 -c 2 -b 16 '" + wav + "' synth 10 sine 440 vol 0.5 2>/dev/null";
+        if (std::system(make.c_str()) != 0)
+            GTEST_SKIP() << "no sox";
     }
     void TearDown() override { fs::remove_all(dir); }
 
     // The sine encoded by lame with the given options, or an empty path.
     fs::path encode(const std::string& name, const std::string& options) {
         const fs::path mp3 = dir / name;
-        const std::string command =
-            "lame --quiet " + options + " '" + (dir / "sine.wav").string() + "' '" + mp3.string() + "' 2>/dev/null";
+        const std::string command = "lame --quiet " + options + " '" + (dir / "sine.wav").string() +
+                                    "' '" + mp3.string() + "' 2>/dev/null";
         return std::system(command.c_str()) == 0 ? mp3 : fs::path();
     }
 
@@ -134,7 +142,8 @@ TEST_F(TuneDecoderTest, Mp3LengthIsExactAndSeeksLandOnTheFramesReadFromTheStart)
     for (const Export& e : EXPORTS) {
         SCOPED_TRACE(e.name);
         const fs::path mp3 = encode(e.name, e.options);
-        if (mp3.empty()) GTEST_SKIP() << "no lame";
+        if (mp3.empty())
+            GTEST_SKIP() << "no lame";
         TuneDecoder decoder;
         ASSERT_TRUE(decoder.open(mp3.string())) << decoder.failure();
         ASSERT_EQ(decoder.channels(), 2);
@@ -147,7 +156,8 @@ TEST_F(TuneDecoderTest, Mp3LengthIsExactAndSeeksLandOnTheFramesReadFromTheStart)
             EXPECT_LT(decoder.frames(), FRAMES + 3 * 1152);
         }
         const std::vector<float> all = readAll(decoder);
-        ASSERT_EQ(static_cast<int64_t>(all.size()), decoder.frames() * 2) << "the length is what plays";
+        ASSERT_EQ(static_cast<int64_t>(all.size()), decoder.frames() * 2)
+            << "the length is what plays";
 
         for (int64_t at : {int64_t{0}, int64_t{12345}, FRAMES / 2 + 7, decoder.frames() - 100}) {
             SCOPED_TRACE(at);
@@ -166,7 +176,8 @@ TEST_F(TuneDecoderTest, TagsAndJunkAroundAnMp3AreSkipped) {
     for (const Export& e : {EXPORTS[1], EXPORTS[2]}) {
         SCOPED_TRACE(e.name);
         const fs::path mp3 = encode(e.name, e.options);
-        if (mp3.empty()) GTEST_SKIP() << "no lame";
+        if (mp3.empty())
+            GTEST_SKIP() << "no lame";
         TuneDecoder bare;
         ASSERT_TRUE(bare.open(mp3.string()));
         const std::vector<float> expected = readAll(bare);

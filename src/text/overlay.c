@@ -25,22 +25,21 @@ GLTglyphRecord _gltFontGlyphs2[_gltFontGlyphTableSize];
 // not the font texture exists yet.
 static bool _gltFontGlyphTablesBuilt = false;
 
-const char* const _gltText2DVertexShaderSource =
-    "#version 330 core\n"
-    "\n"
-    "in vec2 position;\n"
-    "in vec2 texCoord;\n"
-    "\n"
-    "uniform mat4 mvp;\n"
-    "\n"
-    "out vec2 fTexCoord;\n"
-    "\n"
-    "void main()\n"
-    "{\n"
-    "\tfTexCoord = texCoord;\n"
-    "\t\n"
-    "\tgl_Position = mvp * vec4(position, 0.0, 1.0);\n"
-    "}\n";
+const char* const _gltText2DVertexShaderSource = "#version 330 core\n"
+                                                 "\n"
+                                                 "in vec2 position;\n"
+                                                 "in vec2 texCoord;\n"
+                                                 "\n"
+                                                 "uniform mat4 mvp;\n"
+                                                 "\n"
+                                                 "out vec2 fTexCoord;\n"
+                                                 "\n"
+                                                 "void main()\n"
+                                                 "{\n"
+                                                 "\tfTexCoord = texCoord;\n"
+                                                 "\t\n"
+                                                 "\tgl_Position = mvp * vec4(position, 0.0, 1.0);\n"
+                                                 "}\n";
 
 const char* const _gltText2DFragmentShaderSource =
     "#version 330 core\n"
@@ -60,34 +59,39 @@ const char* const _gltText2DFragmentShaderSource =
 
 // Bytes of one vertex: position x, y and texture u, v as floats.
 #define _GLT_VERTEX_FLOATS 4
-#define _GLT_VERTEX_SIZE (_GLT_VERTEX_FLOATS * (GLsizei)sizeof(GLfloat))
+#define _GLT_VERTEX_SIZE   (_GLT_VERTEX_FLOATS * (GLsizei)sizeof(GLfloat))
 // Vertices of a glyph quad (two triangles, no index buffer).
 #define _GLT_GLYPH_VERTICES 6
 // Transparent texels around the whole font texture and between glyphs.
-#define _GLT_FONT_FRAME 1
+#define _GLT_FONT_FRAME   1
 #define _GLT_FONT_SPACING 1
 
 // Fields of a metric word.
-static int _gltRectX(uint64_t rect) { return (int)(rect & 0xFFFF); }
-static int _gltRectWidth(uint64_t rect) { return (int)((rect >> 16) & 0xFF); }
-static int _gltRectTop(uint64_t rect) { return (int)((rect >> 24) & 0xFF); }
-static int _gltRectBottom(uint64_t rect) { return (int)((rect >> 32) & 0xFF); }
+static int _gltRectX(uint64_t rect) {
+    return (int)(rect & 0xFFFF);
+}
+static int _gltRectWidth(uint64_t rect) {
+    return (int)((rect >> 16) & 0xFF);
+}
+static int _gltRectTop(uint64_t rect) {
+    return (int)((rect >> 24) & 0xFF);
+}
+static int _gltRectBottom(uint64_t rect) {
+    return (int)((rect >> 32) & 0xFF);
+}
 
 // Pixel rows a metric word gives its glyph (0 when the margins fill the cell).
-static int _gltRectRows(uint64_t rect)
-{
+static int _gltRectRows(uint64_t rect) {
     const int rows = _gltFontGlyphHeight - (_gltRectTop(rect) + _gltRectBottom(rect));
     return rows > 0 ? rows : 0;
 }
 
-static bool _gltRectDrawable(uint64_t rect)
-{
+static bool _gltRectDrawable(uint64_t rect) {
     return _gltRectWidth(rect) > 0 && _gltRectRows(rect) > 0;
 }
 
 // The glyph record of a character of the font, or null for any other.
-static const GLTglyphRecord* _gltFindGlyph(char c)
-{
+static const GLTglyphRecord* _gltFindGlyph(char c) {
     const int code = (signed char)c;
     if (code < _gltFontGlyphMinChar || code > _gltFontGlyphMaxChar)
         return NULL;
@@ -99,8 +103,7 @@ static const GLTglyphRecord* _gltFindGlyph(char c)
 
 // Pen advance of a character in layout and width: glyph advance, the tab's,
 // or 0 for characters that are skipped.
-static int _gltAdvance(char c)
-{
+static int _gltAdvance(char c) {
     if (c == '\t')
         return _gltTabAdvance;
     const GLTglyphRecord* glyph = _gltFindGlyph(c);
@@ -109,8 +112,7 @@ static int _gltAdvance(char c)
 
 // Number of characters of string that pass the test, at most INT_MAX; 0 for
 // NULL.
-static int _gltCountCharacters(const char* string, bool (*counts)(char))
-{
+static int _gltCountCharacters(const char* string, bool (*counts)(char)) {
     if (!string)
         return 0;
     int count = 0;
@@ -121,12 +123,13 @@ static int _gltCountCharacters(const char* string, bool (*counts)(char))
     return count;
 }
 
-static bool _gltIsNewLine(char c) { return c == '\n'; }
+static bool _gltIsNewLine(char c) {
+    return c == '\n';
+}
 
 // ---- Internal steps ----------------------------------------------------
 
-void _gltGetFontTextureSize(int* width, int* height)
-{
+void _gltGetFontTextureSize(int* width, int* height) {
     int drawable = 0;
     int widths = 0;
     for (int i = 0; i < _gltFontGlyphCount; i++) {
@@ -136,13 +139,13 @@ void _gltGetFontTextureSize(int* width, int* height)
         }
     }
     if (width)
-        *width = widths + (drawable > 0 ? drawable - 1 : 0) * _GLT_FONT_SPACING + 2 * _GLT_FONT_FRAME;
+        *width =
+            widths + (drawable > 0 ? drawable - 1 : 0) * _GLT_FONT_SPACING + 2 * _GLT_FONT_FRAME;
     if (height)
         *height = _gltFontGlyphHeight + 2 * _GLT_FONT_FRAME;
 }
 
-void _gltBuildGlyphTables(void)
-{
+void _gltBuildGlyphTables(void) {
     int textureWidth, textureHeight;
     _gltGetFontTextureSize(&textureWidth, &textureHeight);
 
@@ -175,11 +178,10 @@ void _gltBuildGlyphTables(void)
     _gltFontGlyphTablesBuilt = true;
 }
 
-void _gltGetViewportSize(GLint* width, GLint* height)
-{
+void _gltGetViewportSize(GLint* width, GLint* height) {
     // Without a current context the query writes nothing: the size then
     // reads as empty and nothing is drawn.
-    GLint viewport[4] = { 0, 0, 0, 0 };
+    GLint viewport[4] = {0, 0, 0, 0};
     glGetIntegerv(GL_VIEWPORT, viewport);
     if (width)
         *width = viewport[2];
@@ -187,8 +189,7 @@ void _gltGetViewportSize(GLint* width, GLint* height)
         *height = viewport[3];
 }
 
-void _gltMat4Mult(const GLfloat a[16], const GLfloat b[16], GLfloat out[16])
-{
+void _gltMat4Mult(const GLfloat a[16], const GLfloat b[16], GLfloat out[16]) {
     for (int i = 0; i < 4; i++) {
         for (int j = 0; j < 4; j++) {
             GLfloat sum = 0.0f;
@@ -199,8 +200,7 @@ void _gltMat4Mult(const GLfloat a[16], const GLfloat b[16], GLfloat out[16])
     }
 }
 
-void _gltUpdateBuffers(GLTtext* text)
-{
+void _gltUpdateBuffers(GLTtext* text) {
     if (!text || !text->dirty)
         return;
 
@@ -251,12 +251,12 @@ void _gltUpdateBuffers(GLTtext* text)
         const GLfloat w = (GLfloat)glyph->w;
         if (glyph->drawable) {
             const GLfloat quad[_GLT_GLYPH_VERTICES][_GLT_VERTEX_FLOATS] = {
-                { penX,     penY,     glyph->uMin, glyph->vMin },
-                { penX + w, penY + h, glyph->uMax, glyph->vMax },
-                { penX + w, penY,     glyph->uMax, glyph->vMin },
-                { penX,     penY,     glyph->uMin, glyph->vMin },
-                { penX,     penY + h, glyph->uMin, glyph->vMax },
-                { penX + w, penY + h, glyph->uMax, glyph->vMax },
+                {penX, penY, glyph->uMin, glyph->vMin},
+                {penX + w, penY + h, glyph->uMax, glyph->vMax},
+                {penX + w, penY, glyph->uMax, glyph->vMin},
+                {penX, penY, glyph->uMin, glyph->vMin},
+                {penX, penY + h, glyph->uMin, glyph->vMax},
+                {penX + w, penY + h, glyph->uMax, glyph->vMax},
             };
             assert(v + _GLT_GLYPH_VERTICES <= vertexCount);
             memcpy(vertices + v * _GLT_VERTEX_FLOATS, quad, sizeof(quad));
@@ -275,8 +275,7 @@ void _gltUpdateBuffers(GLTtext* text)
 }
 
 // Compiles one stage of the text program; 0 on failure
-static GLuint _gltCompileShader(GLenum type, const char* source)
-{
+static GLuint _gltCompileShader(GLenum type, const char* source) {
     GLuint shader = glCreateShader(type);
     if (shader == 0)
         return 0;
@@ -291,8 +290,7 @@ static GLuint _gltCompileShader(GLenum type, const char* source)
     return shader;
 }
 
-bool _gltCreateText2DShader(void)
-{
+bool _gltCreateText2DShader(void) {
     GLuint vertexShader = _gltCompileShader(GL_VERTEX_SHADER, _gltText2DVertexShaderSource);
     if (vertexShader == 0) {
         gltTerminate();
@@ -332,8 +330,7 @@ bool _gltCreateText2DShader(void)
     return true;
 }
 
-bool _gltCreateText2DFontTexture(void)
-{
+bool _gltCreateText2DFontTexture(void) {
     if (gltInitialized)
         return true;
 
@@ -346,10 +343,10 @@ bool _gltCreateText2DFontTexture(void)
         return false;
 
     static const uint8_t colors[4][4] = {
-        { 0, 0, 0, 0 },         // transparent
-        { 0, 0, 0, 255 },       // black edge
-        { 255, 255, 255, 255 }, // white
-        { 0, 0, 0, 0 },         // unused code
+        {0, 0, 0, 0},         // transparent
+        {0, 0, 0, 255},       // black edge
+        {255, 255, 255, 255}, // white
+        {0, 0, 0, 0},         // unused code
     };
 
     size_t bit = 0;
@@ -398,16 +395,14 @@ bool _gltCreateText2DFontTexture(void)
 }
 
 // Uploads the matrix and draws a text whose geometry is current
-static void _gltDrawGeometry(const GLTtext* text, const GLfloat mvp[16])
-{
+static void _gltDrawGeometry(const GLTtext* text, const GLfloat mvp[16]) {
     glUniformMatrix4fv(_gltText2DShaderMVPUniformLocation, 1, GL_FALSE, mvp);
     glBindVertexArray(text->vertexArray);
     glDrawArrays(GL_TRIANGLES, 0, text->vertexCount);
 }
 
 // Brings a text's geometry up to date; true when there is something to draw
-static bool _gltPrepareDraw(GLTtext* text)
-{
+static bool _gltPrepareDraw(GLTtext* text) {
     if (!text)
         return false;
     _gltUpdateBuffers(text);
@@ -416,8 +411,7 @@ static bool _gltPrepareDraw(GLTtext* text)
 
 // ---- Module ------------------------------------------------------------
 
-bool gltInit(void)
-{
+bool gltInit(void) {
     if (gltInitialized)
         return true;
     // Without loaded entry points (no context, or GLEW not started) there is
@@ -434,8 +428,7 @@ bool gltInit(void)
     return true;
 }
 
-void gltTerminate(void)
-{
+void gltTerminate(void) {
     if (_gltText2DShader != 0) {
         glDeleteProgram(_gltText2DShader);
         _gltText2DShader = 0;
@@ -447,8 +440,7 @@ void gltTerminate(void)
     gltInitialized = false;
 }
 
-void gltAbandon(void)
-{
+void gltAbandon(void) {
     _gltText2DShader = 0;
     _gltText2DFontTexture = 0;
     gltInitialized = false;
@@ -456,8 +448,7 @@ void gltAbandon(void)
 
 // ---- Text objects ------------------------------------------------------
 
-GLTtext* gltCreateText(void)
-{
+GLTtext* gltCreateText(void) {
     if (!glGenVertexArrays || !glGenBuffers)
         return NULL;
     GLTtext* text = calloc(1, sizeof(GLTtext));
@@ -482,8 +473,7 @@ GLTtext* gltCreateText(void)
     return text;
 }
 
-void gltDeleteText(GLTtext* text)
-{
+void gltDeleteText(GLTtext* text) {
     if (!text)
         return;
     if (text->vertexArray != 0)
@@ -493,8 +483,7 @@ void gltDeleteText(GLTtext* text)
     gltAbandonText(text);
 }
 
-void gltAbandonText(GLTtext* text)
-{
+void gltAbandonText(GLTtext* text) {
     if (!text)
         return;
     free(text->string);
@@ -502,8 +491,7 @@ void gltAbandonText(GLTtext* text)
     free(text);
 }
 
-bool gltSetText(GLTtext* text, const char* string)
-{
+bool gltSetText(GLTtext* text, const char* string) {
     if (!text)
         return false;
 
@@ -535,8 +523,7 @@ bool gltSetText(GLTtext* text, const char* string)
     return true;
 }
 
-const char* gltGetText(GLTtext* text)
-{
+const char* gltGetText(GLTtext* text) {
     if (text && text->string)
         return text->string;
     return "";
@@ -544,8 +531,7 @@ const char* gltGetText(GLTtext* text)
 
 // ---- Drawing -----------------------------------------------------------
 
-void gltViewport(int width, int height)
-{
+void gltViewport(int width, int height) {
     // An empty viewport (a minimised window) has no projection; keep the
     // last one rather than divide by zero.
     if (width <= 0 || height <= 0)
@@ -561,26 +547,21 @@ void gltViewport(int width, int height)
     m[15] = 1.0f;
 }
 
-void gltBeginDraw(void)
-{
+void gltBeginDraw(void) {
     glUseProgram(_gltText2DShader);
     glActiveTexture(GL_TEXTURE0);
     glBindTexture(GL_TEXTURE_2D, _gltText2DFontTexture);
 }
 
-void gltEndDraw(void)
-{
-}
+void gltEndDraw(void) {}
 
-void gltDrawText(GLTtext* text, const GLfloat mvp[16])
-{
+void gltDrawText(GLTtext* text, const GLfloat mvp[16]) {
     if (!_gltPrepareDraw(text))
         return;
     _gltDrawGeometry(text, mvp);
 }
 
-void gltDrawText2D(GLTtext* text, GLfloat x, GLfloat y, GLfloat scale)
-{
+void gltDrawText2D(GLTtext* text, GLfloat x, GLfloat y, GLfloat scale) {
     if (!_gltPrepareDraw(text))
         return;
 
@@ -591,10 +572,7 @@ void gltDrawText2D(GLTtext* text, GLfloat x, GLfloat y, GLfloat scale)
     gltViewport(width, height);
 
     const GLfloat model[16] = {
-        scale, 0.0f, 0.0f, 0.0f,
-        0.0f, scale, 0.0f, 0.0f,
-        0.0f, 0.0f, scale, 0.0f,
-        x, y, 0.0f, 1.0f,
+        scale, 0.0f, 0.0f, 0.0f, 0.0f, scale, 0.0f, 0.0f, 0.0f, 0.0f, scale, 0.0f, x, y, 0.0f, 1.0f,
     };
     GLfloat mvp[16];
     _gltMat4Mult(_gltText2DProjectionMatrix, model, mvp);
@@ -602,8 +580,7 @@ void gltDrawText2D(GLTtext* text, GLfloat x, GLfloat y, GLfloat scale)
 }
 
 void gltDrawText2DAligned(GLTtext* text, GLfloat x, GLfloat y, GLfloat scale, int horizontal,
-                          int vertical)
-{
+                          int vertical) {
     if (!_gltPrepareDraw(text))
         return;
 
@@ -621,16 +598,14 @@ void gltDrawText2DAligned(GLTtext* text, GLfloat x, GLfloat y, GLfloat scale, in
 }
 
 void gltDrawText3D(GLTtext* text, GLfloat x, GLfloat y, GLfloat z, GLfloat scale,
-                   const GLfloat view[16], const GLfloat projection[16])
-{
+                   const GLfloat view[16], const GLfloat projection[16]) {
     if (!_gltPrepareDraw(text))
         return;
 
     const GLfloat model[16] = {
-        scale, 0.0f, 0.0f, 0.0f,
-        0.0f, -scale, 0.0f, 0.0f,
-        0.0f, 0.0f, scale, 0.0f,
-        x, y + (GLfloat)_gltFontGlyphHeight * scale, z, 1.0f,
+        scale, 0.0f, 0.0f, 0.0f,  0.0f, -scale, 0.0f,
+        0.0f,  0.0f, 0.0f, scale, 0.0f, x,      y + (GLfloat)_gltFontGlyphHeight * scale,
+        z,     1.0f,
     };
     GLfloat viewProjection[16];
     GLfloat mvp[16];
@@ -639,8 +614,7 @@ void gltDrawText3D(GLTtext* text, GLfloat x, GLfloat y, GLfloat z, GLfloat scale
     _gltDrawGeometry(text, mvp);
 }
 
-void gltColor(GLfloat r, GLfloat g, GLfloat b, GLfloat a)
-{
+void gltColor(GLfloat r, GLfloat g, GLfloat b, GLfloat a) {
     // Before initialisation there is no text program; the current program
     // is somebody else's.
     if (!gltInitialized)
@@ -648,9 +622,8 @@ void gltColor(GLfloat r, GLfloat g, GLfloat b, GLfloat a)
     glUniform4f(_gltText2DShaderColorUniformLocation, r, g, b, a);
 }
 
-void gltGetColor(GLfloat* r, GLfloat* g, GLfloat* b, GLfloat* a)
-{
-    GLfloat color[4] = { 0.0f, 0.0f, 0.0f, 0.0f };
+void gltGetColor(GLfloat* r, GLfloat* g, GLfloat* b, GLfloat* a) {
+    GLfloat color[4] = {0.0f, 0.0f, 0.0f, 0.0f};
     if (gltInitialized)
         glGetUniformfv(_gltText2DShader, _gltText2DShaderColorUniformLocation, color);
     if (r)
@@ -665,13 +638,11 @@ void gltGetColor(GLfloat* r, GLfloat* g, GLfloat* b, GLfloat* a)
 
 // ---- Measuring ---------------------------------------------------------
 
-GLfloat gltGetLineHeight(GLfloat scale)
-{
+GLfloat gltGetLineHeight(GLfloat scale) {
     return (GLfloat)_gltFontGlyphHeight * scale;
 }
 
-GLfloat gltGetTextWidth(GLTtext* text, GLfloat scale)
-{
+GLfloat gltGetTextWidth(GLTtext* text, GLfloat scale) {
     if (!text || !text->string)
         return 0.0f;
 
@@ -693,8 +664,7 @@ GLfloat gltGetTextWidth(GLTtext* text, GLfloat scale)
     return (GLfloat)maxWidth * scale;
 }
 
-GLfloat gltGetTextHeight(GLTtext* text, GLfloat scale)
-{
+GLfloat gltGetTextHeight(GLTtext* text, GLfloat scale) {
     if (!text || !text->string)
         return 0.0f;
     return ((GLfloat)gltCountNewLines(text->string) + 1.0f) * gltGetLineHeight(scale);
@@ -702,30 +672,25 @@ GLfloat gltGetTextHeight(GLTtext* text, GLfloat scale)
 
 // ---- Characters --------------------------------------------------------
 
-bool gltIsCharacterSupported(char c)
-{
+bool gltIsCharacterSupported(char c) {
     if (c == '\t' || c == '\n' || c == '\r')
         return true;
     return _gltFindGlyph(c) != NULL;
 }
 
-int gltCountSupportedCharacters(const char* string)
-{
+int gltCountSupportedCharacters(const char* string) {
     return _gltCountCharacters(string, gltIsCharacterSupported);
 }
 
-bool gltIsCharacterDrawable(char c)
-{
+bool gltIsCharacterDrawable(char c) {
     const GLTglyphRecord* glyph = _gltFindGlyph(c);
     return glyph && glyph->drawable;
 }
 
-int gltCountDrawableCharacters(const char* string)
-{
+int gltCountDrawableCharacters(const char* string) {
     return _gltCountCharacters(string, gltIsCharacterDrawable);
 }
 
-int gltCountNewLines(const char* string)
-{
+int gltCountNewLines(const char* string) {
     return _gltCountCharacters(string, _gltIsNewLine);
 }

@@ -33,11 +33,11 @@ extern "C" {
 // A string and the geometry drawing it. Callers may read the fields; only the
 // functions below change them.
 typedef struct GLTtext {
-    char* string;        // owned copy of the text, null when empty
-    int length;          // characters in string
-    bool dirty;          // geometry no longer matches string
-    int vertexCount;     // 6 per drawable character
-    float* vertices;     // CPU copy of the uploaded vertices (x, y, u, v)
+    char* string;    // owned copy of the text, null when empty
+    int length;      // characters in string
+    bool dirty;      // geometry no longer matches string
+    int vertexCount; // 6 per drawable character
+    float* vertices; // CPU copy of the uploaded vertices (x, y, u, v)
     GLuint vertexArray;
     GLuint vertexBuffer;
 } GLTtext;
@@ -89,8 +89,8 @@ void gltDrawText(GLTtext* text, const GLfloat mvp[16]);
 void gltDrawText2D(GLTtext* text, GLfloat x, GLfloat y, GLfloat scale);
 // Draws text aligned on (x, y): horizontal/vertical 0 puts the left/top edge
 // there, 1 the centre, 2 the right/bottom edge.
-void gltDrawText2DAligned(GLTtext* text, GLfloat x, GLfloat y, GLfloat scale,
-                          int horizontal, int vertical);
+void gltDrawText2DAligned(GLTtext* text, GLfloat x, GLfloat y, GLfloat scale, int horizontal,
+                          int vertical);
 // Draws text in a 3D scene, y up, its first line spanning world y to
 // y + 17 * scale.
 void gltDrawText3D(GLTtext* text, GLfloat x, GLfloat y, GLfloat z, GLfloat scale,

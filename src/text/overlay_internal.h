@@ -18,9 +18,9 @@ extern "C" {
 // Height of every glyph cell and of a line at scale 1.
 #define _gltFontGlyphHeight 17
 // Characters of the font, and the range of codes the glyph table covers.
-#define _gltFontGlyphCount 83
-#define _gltFontGlyphMinChar 32
-#define _gltFontGlyphMaxChar 122
+#define _gltFontGlyphCount     83
+#define _gltFontGlyphMinChar   32
+#define _gltFontGlyphMaxChar   122
 #define _gltFontGlyphTableSize (_gltFontGlyphMaxChar - _gltFontGlyphMinChar + 1)
 // Words of the packed pixel table.
 #define _gltFontGlyphDataWords 387

@@ -29,7 +29,9 @@ namespace Tolvane::Testing {
 
 namespace {
 
-void sleepFor(std::chrono::milliseconds duration) { std::this_thread::sleep_for(duration); }
+void sleepFor(std::chrono::milliseconds duration) {
+    std::this_thread::sleep_for(duration);
+}
 
 std::string readWholeFile(const std::string& path) {
     std::ifstream stream(path, std::ios::binary);
@@ -40,7 +42,9 @@ std::string readWholeFile(const std::string& path) {
 
 // Xlib reports errors through a handler that exits by default; a window that
 // goes away between two calls must not end the test.
-int ignoreXErrors(Display*, XErrorEvent*) { return 0; }
+int ignoreXErrors(Display*, XErrorEvent*) {
+    return 0;
+}
 
 // The first item of a window's CARDINAL property; none when the window does
 // not have the property or it holds no 32-bit item.
@@ -55,8 +59,8 @@ std::optional<long> cardinalProperty(Display* display, Window window, const char
     unsigned long after = 0;
     unsigned char* data = nullptr;
     std::optional<long> value;
-    if (XGetWindowProperty(display, window, atom, 0, 1, False, XA_CARDINAL, &type, &format, &count, &after,
-                           &data) == Success &&
+    if (XGetWindowProperty(display, window, atom, 0, 1, False, XA_CARDINAL, &type, &format, &count,
+                           &after, &data) == Success &&
         data != nullptr && count == 1 && format == 32) {
         value = *reinterpret_cast<long*>(data);
     }
@@ -80,7 +84,8 @@ Window findWindowOf(Display* display, Window root, long pid) {
     for (unsigned int i = 0; i < count && found == 0; ++i) {
         XWindowAttributes attributes;
         if (cardinalProperty(display, children[i], "_NET_WM_PID") == pid &&
-            XGetWindowAttributes(display, children[i], &attributes) && attributes.map_state == IsViewable) {
+            XGetWindowAttributes(display, children[i], &attributes) &&
+            attributes.map_state == IsViewable) {
             found = children[i];
         } else {
             found = findWindowOf(display, children[i], pid);
@@ -92,7 +97,6 @@ Window findWindowOf(Display* display, Window root, long pid) {
     return found;
 }
 
-
 } // namespace
 
 std::array<uint8_t, 4> Image::at(int x, int y) const {
@@ -101,7 +105,8 @@ std::array<uint8_t, 4> Image::at(int x, int y) const {
 }
 
 bool Image::savePng(const std::string& path) const {
-    return lodepng::encode(path, rgba, static_cast<unsigned>(width), static_cast<unsigned>(height)) == 0;
+    return lodepng::encode(path, rgba, static_cast<unsigned>(width),
+                           static_cast<unsigned>(height)) == 0;
 }
 
 std::string passThroughVertexShader() {
@@ -131,7 +136,8 @@ bool writeTone(const TempDir& dir, const std::string& relative, double seconds) 
     const bool mp3 = relative.size() > 4 && relative.compare(relative.size() - 4, 4, ".mp3") == 0;
     const std::string wave = mp3 ? target + ".wav" : target;
     std::ostringstream command;
-    command << "sox -q -n -r 44100 -c 2 -b 16 '" << wave << "' synth " << seconds << " sine 440 vol 0.5";
+    command << "sox -q -n -r 44100 -c 2 -b 16 '" << wave << "' synth " << seconds
+            << " sine 440 vol 0.5";
     if (std::system(command.str().c_str()) != 0) {
         return false;
     }
@@ -149,7 +155,8 @@ std::string withoutMusicNotice(const std::string& standardError) {
     const std::string end = "; the demo runs until Escape is pressed\n";
     const size_t at = standardError.find(start);
     const size_t stop = at == std::string::npos ? at : standardError.find(end, at);
-    if (stop == std::string::npos) return standardError;
+    if (stop == std::string::npos)
+        return standardError;
     return standardError.substr(0, at) + standardError.substr(stop + end.size());
 }
 
@@ -163,7 +170,8 @@ std::string basicConfiguration(bool release, int width, int height, const std::s
          << "  \"sync\": { \"host\": \"" << editorHost << "\" },\n"
          << "  \"demo\": { \"release\": " << (release ? "true" : "false") << " },\n"
          << "  \"screen\": { \"width\": " << width << ", \"height\": " << height << " },\n"
-         << "  \"shaders\": { \"vertex\": \"shaders/vertex.glsl\", \"fragment\": \"shaders/fragment.glsl\",\n"
+         << "  \"shaders\": { \"vertex\": \"shaders/vertex.glsl\", \"fragment\": "
+            "\"shaders/fragment.glsl\",\n"
          << "               \"majorVersion\": 3, \"minorVersion\": 3 }" << extra << "\n"
          << "}\n";
     return text.str();
@@ -189,7 +197,8 @@ Display* Player::display() {
     return connection;
 }
 
-bool Player::start(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& environment) {
+bool Player::start(const std::vector<std::string>& arguments,
+                   const std::map<std::string, std::string>& environment) {
     std::vector<std::string> argumentTexts{program};
     argumentTexts.insert(argumentTexts.end(), arguments.begin(), arguments.end());
     std::vector<std::string> environmentTexts;
@@ -243,7 +252,9 @@ bool Player::start(const std::vector<std::string>& arguments, const std::map<std
     return true;
 }
 
-void Player::unsetEnvironment(const std::string& name) { unsetNames.push_back(name); }
+void Player::unsetEnvironment(const std::string& name) {
+    unsetNames.push_back(name);
+}
 
 void Player::useProgram(const std::string& path, const std::string& directory) {
     program = path;
@@ -284,7 +295,8 @@ std::string Player::title() {
     Display* connection = display();
     XTextProperty property;
     std::string text;
-    if (playerWindow != 0 && XGetWMName(connection, playerWindow, &property) && property.value != nullptr) {
+    if (playerWindow != 0 && XGetWMName(connection, playerWindow, &property) &&
+        property.value != nullptr) {
         text.assign(reinterpret_cast<char*>(property.value), property.nitems);
         XFree(property.value);
     }
@@ -297,8 +309,8 @@ WindowGeometry Player::geometry() {
     XWindowAttributes attributes;
     if (playerWindow != 0 && XGetWindowAttributes(connection, playerWindow, &attributes)) {
         Window ignored = 0;
-        XTranslateCoordinates(connection, playerWindow, DefaultRootWindow(connection), 0, 0, &result.x, &result.y,
-                              &ignored);
+        XTranslateCoordinates(connection, playerWindow, DefaultRootWindow(connection), 0, 0,
+                              &result.x, &result.y, &ignored);
         result.width = attributes.width;
         result.height = attributes.height;
     }
@@ -306,7 +318,8 @@ WindowGeometry Player::geometry() {
 }
 
 bool Player::hasIcon() {
-    return playerWindow != 0 && cardinalProperty(display(), playerWindow, "_NET_WM_ICON").has_value();
+    return playerWindow != 0 &&
+           cardinalProperty(display(), playerWindow, "_NET_WM_ICON").has_value();
 }
 
 bool Player::cursorHidden() {
@@ -315,8 +328,8 @@ bool Player::cursorHidden() {
         return false;
     }
     const WindowGeometry area = geometry();
-    XWarpPointer(connection, None, DefaultRootWindow(connection), 0, 0, 0, 0, area.x + area.width / 2,
-                 area.y + area.height / 2);
+    XWarpPointer(connection, None, DefaultRootWindow(connection), 0, 0, 0, 0,
+                 area.x + area.width / 2, area.y + area.height / 2);
     XSync(connection, False);
     sleepFor(std::chrono::milliseconds(100));
     XFixesCursorImage* cursor = XFixesGetCursorImage(connection);
@@ -362,7 +375,8 @@ Image Player::capture() {
     return image;
 }
 
-Image Player::waitForImage(const std::function<bool(const Image&)>& predicate, std::chrono::milliseconds timeout) {
+Image Player::waitForImage(const std::function<bool(const Image&)>& predicate,
+                           std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     Image image;
     do {
@@ -403,7 +417,8 @@ void Player::pressKey(unsigned long keysym) {
 
 void Player::resize(int width, int height) {
     Display* connection = display();
-    XResizeWindow(connection, playerWindow, static_cast<unsigned>(width), static_cast<unsigned>(height));
+    XResizeWindow(connection, playerWindow, static_cast<unsigned>(width),
+                  static_cast<unsigned>(height));
     XSync(connection, False);
 }
 
@@ -440,9 +455,13 @@ int Player::waitForExit(std::chrono::milliseconds timeout) {
     return exitStatus;
 }
 
-std::string Player::standardOutput() const { return readWholeFile(logDir.file("stdout")); }
+std::string Player::standardOutput() const {
+    return readWholeFile(logDir.file("stdout"));
+}
 
-std::string Player::standardError() const { return readWholeFile(logDir.file("stderr")); }
+std::string Player::standardError() const {
+    return readWholeFile(logDir.file("stderr"));
+}
 
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -461,7 +480,8 @@ int keyPressesWhileHeld(unsigned long keysym, std::chrono::milliseconds hold) {
     if (connection == nullptr) {
         return 0;
     }
-    const Window probe = XCreateSimpleWindow(connection, DefaultRootWindow(connection), 0, 0, 32, 32, 0, 0, 0);
+    const Window probe =
+        XCreateSimpleWindow(connection, DefaultRootWindow(connection), 0, 0, 32, 32, 0, 0, 0);
     XSelectInput(connection, probe, KeyPressMask | KeyReleaseMask | StructureNotifyMask);
     XMapRaised(connection, probe);
     XEvent event;
@@ -489,7 +509,8 @@ int keyPressesWhileHeld(unsigned long keysym, std::chrono::milliseconds hold) {
     return presses;
 }
 
-int runToExit(Player& player, const std::vector<std::string>& arguments, std::chrono::milliseconds timeout) {
+int runToExit(Player& player, const std::vector<std::string>& arguments,
+              std::chrono::milliseconds timeout) {
     if (!player.start(arguments)) {
         return -1;
     }

@@ -16,7 +16,6 @@
 #include <sys/types.h>
 #include <vector>
 
-
 struct _XDisplay;
 
 namespace Tolvane::Testing {

@@ -27,7 +27,9 @@ std::string maskOf(const Image& image, int top, int width) {
 
 } // namespace
 
-int logLineTop(int anchor, int k) { return anchor - LOG_LINE_PITCH - LOG_LINE_PITCH * k; }
+int logLineTop(int anchor, int k) {
+    return anchor - LOG_LINE_PITCH - LOG_LINE_PITCH * k;
+}
 
 bool isGlyphWhite(const Image& image, int x, int y) {
     const auto pixel = image.at(x, y);

@@ -85,9 +85,12 @@ public:
     }
     std::string read(const std::string& relative) const {
         std::ifstream stream(file(relative), std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>());
+        return std::string(std::istreambuf_iterator<char>(stream),
+                           std::istreambuf_iterator<char>());
     }
-    bool exists(const std::string& relative) const { return std::filesystem::exists(file(relative)); }
+    bool exists(const std::string& relative) const {
+        return std::filesystem::exists(file(relative));
+    }
 
     // Names of every entry below the directory, relative, sorted.
     std::vector<std::string> entries() const {

@@ -64,7 +64,8 @@ std::string sizeText(int width, int height) {
 }
 
 std::string rateText(int64_t numerator, int64_t denominator) {
-    return denominator == 1 ? std::to_string(numerator) : std::to_string(numerator) + "/" + std::to_string(denominator);
+    return denominator == 1 ? std::to_string(numerator)
+                            : std::to_string(numerator) + "/" + std::to_string(denominator);
 }
 
 } // namespace
@@ -72,7 +73,8 @@ std::string rateText(int64_t numerator, int64_t denominator) {
 Capture::Capture(std::FILE* messages) : messages(messages) {}
 
 int64_t Capture::frameCount(double from, double to, int64_t numerator, int64_t denominator) {
-    const double frames = (to - from) * static_cast<double>(numerator) / static_cast<double>(denominator);
+    const double frames =
+        (to - from) * static_cast<double>(numerator) / static_cast<double>(denominator);
     if (!(frames > 0.0)) {
         return 0;
     }
@@ -82,11 +84,12 @@ int64_t Capture::frameCount(double from, double to, int64_t numerator, int64_t d
 }
 
 double Capture::frameTime(double from, int64_t n, int64_t numerator, int64_t denominator) {
-    return from + static_cast<double>(n) * static_cast<double>(denominator) / static_cast<double>(numerator);
+    return from + static_cast<double>(n) * static_cast<double>(denominator) /
+                      static_cast<double>(numerator);
 }
 
-bool Capture::drawFrames(OffscreenRenderer& renderer, FrameSink& sink, double from, int64_t count, int64_t numerator,
-                         int64_t denominator, ProgressBar* progress) {
+bool Capture::drawFrames(OffscreenRenderer& renderer, FrameSink& sink, double from, int64_t count,
+                         int64_t numerator, int64_t denominator, ProgressBar* progress) {
     for (int64_t n = 0; n < count; ++n) {
         renderer.render(frameTime(from, n, numerator, denominator));
         std::vector<uint8_t> pixels;
@@ -153,7 +156,9 @@ int Capture::readDemo(const CaptureOptions& options, Job& job) {
     if (!job.tune.open(file, why)) {
         std::error_code code;
         const std::string hint =
-            fs::exists(Platform::filePath(file), code) ? "" : " (paths in the configuration are relative to the working directory)";
+            fs::exists(Platform::filePath(file), code)
+                ? ""
+                : " (paths in the configuration are relative to the working directory)";
         return fail(FAILURE, "cannot open the tune \"" + file + "\": " + why + hint);
     }
     return 0;
@@ -168,16 +173,18 @@ int Capture::checkRange(const CaptureOptions& options, Job& job) {
     const double slack = 0.5 / job.tune.rate();
     if (job.from >= length) {
         return fail(BAD_REQUEST, "bad range: --from " + formatSeconds(job.from) +
-                                     " is not before the end of the tune (" + formatSeconds(length) + " s)");
+                                     " is not before the end of the tune (" +
+                                     formatSeconds(length) + " s)");
     }
     if (job.to > length + slack) {
-        return fail(BAD_REQUEST, "bad range: --to " + formatSeconds(job.to) + " is past the end of the tune (" +
-                                     formatSeconds(length) + " s)");
+        return fail(BAD_REQUEST, "bad range: --to " + formatSeconds(job.to) +
+                                     " is past the end of the tune (" + formatSeconds(length) +
+                                     " s)");
     }
     job.count = frameCount(job.from, job.to, options.fpsNumerator, options.fpsDenominator);
     if (job.count < 1) {
-        return fail(BAD_REQUEST, "bad range: from " + formatSeconds(job.from) + " to " + formatSeconds(job.to) +
-                                     " s holds no frame");
+        return fail(BAD_REQUEST, "bad range: from " + formatSeconds(job.from) + " to " +
+                                     formatSeconds(job.to) + " s holds no frame");
     }
     return 0;
 }
@@ -190,8 +197,9 @@ int Capture::checkOutputs(const CaptureOptions& options, Job& job) {
     if (job.video) {
         job.ffmpeg = VideoEncoder::findFfmpeg();
         if (job.ffmpeg.empty()) {
-            return fail(FAILURE, "ffmpeg is not on PATH, and it is needed to make a video: install it, or "
-                                  "leave out --video to write PNG frames");
+            return fail(FAILURE,
+                        "ffmpeg is not on PATH, and it is needed to make a video: install it, or "
+                        "leave out --video to write PNG frames");
         }
     }
     std::string why;
@@ -201,17 +209,20 @@ int Capture::checkOutputs(const CaptureOptions& options, Job& job) {
         fs::create_directories(outPath, code);
         const std::error_code created = code;
         if (!fs::is_directory(outPath, code)) {
-            return fail(FAILURE, "cannot write to the output directory \"" + options.outDir + "\": " +
-                                      (created ? created.message() : "it is not a directory"));
+            return fail(FAILURE,
+                        "cannot write to the output directory \"" + options.outDir +
+                            "\": " + (created ? created.message() : "it is not a directory"));
         }
         job.outDir = fs::absolute(outPath).lexically_normal().u8string();
         job.audioPath = (Platform::filePath(job.outDir) / AUDIO_NAME).u8string();
         if (!canWriteBeside(job.audioPath, why)) {
-            return fail(FAILURE, "cannot write to the output directory \"" + options.outDir + "\": " + why);
+            return fail(FAILURE,
+                        "cannot write to the output directory \"" + options.outDir + "\": " + why);
         }
     } else {
         job.audioPath =
-            (fs::temp_directory_path() / ("tolvane-capture-" + std::to_string(getpid()) + ".wav")).u8string();
+            (fs::temp_directory_path() / ("tolvane-capture-" + std::to_string(getpid()) + ".wav"))
+                .u8string();
         job.temporaryAudio = std::make_unique<TemporaryFile>(job.audioPath);
     }
     if (job.video && !canWriteBeside(options.video, why)) {
@@ -238,8 +249,8 @@ int Capture::openOutputs(const CaptureOptions& options, Job& job) {
 
     if (job.video) {
         auto encoder = std::make_unique<VideoEncoder>();
-        if (!encoder->start(job.ffmpeg, job.width, job.height, options.fpsNumerator, options.fpsDenominator,
-                            job.audioPath, options.video, why)) {
+        if (!encoder->start(job.ffmpeg, job.width, job.height, options.fpsNumerator,
+                            options.fpsDenominator, job.audioPath, options.video, why)) {
             return fail(FAILURE, why);
         }
         job.sink = std::move(encoder);
@@ -251,14 +262,15 @@ int Capture::openOutputs(const CaptureOptions& options, Job& job) {
 }
 
 int Capture::drawAll(const CaptureOptions& options, Job& job) {
-    std::fprintf(messages, "capturing %lld frames, %s at %s frames/s, from %s to %s s of the tune\n",
+    std::fprintf(messages,
+                 "capturing %lld frames, %s at %s frames/s, from %s to %s s of the tune\n",
                  static_cast<long long>(job.count), sizeText(job.width, job.height).c_str(),
-                 rateText(options.fpsNumerator, options.fpsDenominator).c_str(), formatSeconds(job.from).c_str(),
-                 formatSeconds(job.to).c_str());
+                 rateText(options.fpsNumerator, options.fpsDenominator).c_str(),
+                 formatSeconds(job.from).c_str(), formatSeconds(job.to).c_str());
     std::fflush(messages);
     ProgressBar progress(messages, job.count, isatty(fileno(messages)) != 0);
-    const bool drawn = drawFrames(job.renderer, *job.sink, job.from, job.count, options.fpsNumerator,
-                                  options.fpsDenominator, &progress);
+    const bool drawn = drawFrames(job.renderer, *job.sink, job.from, job.count,
+                                  options.fpsNumerator, options.fpsDenominator, &progress);
     const bool written = job.sink->finish();
     job.renderer.close();
     if (!drawn || !written) {
@@ -281,13 +293,15 @@ void Capture::reportWritten(const CaptureOptions& options, const Job& job) {
         const std::string frames = job.count == 1 ? PngSequence::frameName(0)
                                                   : PngSequence::frameName(0) + " to " +
                                                         PngSequence::frameName(job.count - 1);
-        std::fprintf(messages, "wrote %s and %s to %s\n", frames.c_str(), AUDIO_NAME, job.outDir.c_str());
+        std::fprintf(messages, "wrote %s and %s to %s\n", frames.c_str(), AUDIO_NAME,
+                     job.outDir.c_str());
         // Frames of an earlier, longer capture would be taken for part of
         // this one by anything that reads the numbered files in order.
         std::error_code code;
         if (fs::exists(Platform::filePath(job.outDir) / PngSequence::frameName(job.count), code)) {
             warn(job.outDir + " still holds " + PngSequence::frameName(job.count) +
-                 " and maybe more frames from an earlier capture: remove them before using these frames");
+                 " and maybe more frames from an earlier capture: remove them before using these "
+                 "frames");
         }
     }
     if (job.video && !job.outDir.empty()) {

@@ -12,7 +12,8 @@ namespace {
 
 // Parses a whole text as a decimal integer in [1, limit].
 bool parsePositive(const std::string& text, int64_t limit, int64_t& value) {
-    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos || text.size() > 12) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos ||
+        text.size() > 12) {
         return false;
     }
     value = std::stoll(text);
@@ -40,7 +41,8 @@ bool parseSize(const std::string& text, int& width, int& height) {
     int64_t w = 0;
     int64_t h = 0;
     constexpr int64_t limit = 1 << 16;
-    if (!parsePositive(text.substr(0, x), limit, w) || !parsePositive(text.substr(x + 1), limit, h)) {
+    if (!parsePositive(text.substr(0, x), limit, w) ||
+        !parsePositive(text.substr(x + 1), limit, h)) {
         return false;
     }
     width = static_cast<int>(w);
@@ -70,7 +72,8 @@ std::string formatSeconds(double seconds) {
 }
 
 std::string usageText() {
-    return "usage: tolvane-capture [configuration] --out DIR [--video FILE.mp4] [--fps 60] [--size WxH]\n"
+    return "usage: tolvane-capture [configuration] --out DIR [--video FILE.mp4] [--fps 60] [--size "
+           "WxH]\n"
            "                       [--from SECONDS] [--to SECONDS]\n"
            "\n"
            "Renders a demo offscreen at a fixed frame rate: frame n shows the demo at\n"
@@ -81,7 +84,8 @@ std::string usageText() {
            "  --out DIR       write frame-000000.png, frame-000001.png, ... and audio.wav there\n"
            "  --video FILE    encode an H.264 + AAC video with ffmpeg instead of keeping the\n"
            "                  frames (audio.wav is still kept when --out is given too)\n"
-           "  --fps N         frames per second, whole (60) or a fraction (30000/1001); default 60\n"
+           "  --fps N         frames per second, whole (60) or a fraction (30000/1001); default "
+           "60\n"
            "  --size WxH      picture size in pixels; default the configuration's screen size\n"
            "  --from SECONDS  start of the range; default 0\n"
            "  --to SECONDS    end of the range; default the end of the tune\n"
@@ -93,7 +97,8 @@ namespace {
 
 // Stores the value of one option that takes a value; returns what is wrong
 // with it, or the empty string.
-std::string applyOption(CaptureOptions& options, const std::string& option, const std::string& value) {
+std::string applyOption(CaptureOptions& options, const std::string& option,
+                        const std::string& value) {
     if (option == "--out") {
         if (value.empty()) {
             return "--out needs a directory";
@@ -114,14 +119,16 @@ std::string applyOption(CaptureOptions& options, const std::string& option, cons
         int width = 0;
         int height = 0;
         if (!parseSize(value, width, height)) {
-            return "bad size \"" + value + "\": give WIDTHxHEIGHT in pixels, such as 1280x720, each from 1 to 65536";
+            return "bad size \"" + value +
+                   "\": give WIDTHxHEIGHT in pixels, such as 1280x720, each from 1 to 65536";
         }
         options.width = width;
         options.height = height;
     } else {
         double seconds = 0.0;
         if (!parseNumber(value, seconds) || seconds < 0.0) {
-            return "bad range: " + option + " \"" + value + "\" is not a time in seconds from the start of the tune";
+            return "bad range: " + option + " \"" + value +
+                   "\" is not a time in seconds from the start of the tune";
         }
         if (option == "--from") {
             options.from = seconds;
@@ -156,14 +163,15 @@ ParsedArguments parseArguments(const std::vector<std::string>& arguments) {
         const bool isOption = argument.size() > 1 && argument[0] == '-' && argument[1] == '-';
         if (!isOption) {
             if (configurationGiven) {
-                return fail("more than one configuration given: \"" + options.configuration + "\" and \"" +
-                            argument + "\"");
+                return fail("more than one configuration given: \"" + options.configuration +
+                            "\" and \"" + argument + "\"");
             }
             options.configuration = argument;
             configurationGiven = true;
             continue;
         }
-        static const char* const withValue[] = {"--out", "--video", "--fps", "--size", "--from", "--to"};
+        static const char* const withValue[] = {"--out",  "--video", "--fps",
+                                                "--size", "--from",  "--to"};
         bool known = false;
         for (const char* name : withValue) {
             known = known || argument == name;

@@ -57,14 +57,15 @@ OffscreenRenderer::~OffscreenRenderer() {
     close();
 }
 
-bool OffscreenRenderer::open(const Configuration& configuration, int width, int height, std::string& error,
-                             std::vector<std::string>& warnings) {
+bool OffscreenRenderer::open(const Configuration& configuration, int width, int height,
+                             std::string& error, std::vector<std::string>& warnings) {
     const Common::Shaders& shaders = configuration.shaders;
     if (shaders.vertex.empty() || shaders.fragment.empty()) {
         error = "provide vertex and fragment shaders in configuration file";
         return false;
     }
-    if (!checkSourceFile(shaders.vertex, "vertex", error) || !checkSourceFile(shaders.fragment, "fragment", error)) {
+    if (!checkSourceFile(shaders.vertex, "vertex", error) ||
+        !checkSourceFile(shaders.fragment, "fragment", error)) {
         return false;
     }
 
@@ -83,7 +84,8 @@ bool OffscreenRenderer::open(const Configuration& configuration, int width, int 
     window = glfwCreateWindow(16, 16, "tolvane-capture", nullptr, nullptr);
     if (window == nullptr) {
         error = "cannot open an OpenGL " + std::to_string(shaders.majorVersion) + "." +
-                std::to_string(shaders.minorVersion) + " core context: " + windowSystemError("no reason given");
+                std::to_string(shaders.minorVersion) +
+                " core context: " + windowSystemError("no reason given");
         return false;
     }
     glfwMakeContextCurrent(window);
@@ -117,8 +119,9 @@ bool OffscreenRenderer::open(const Configuration& configuration, int width, int 
     cosmonaut.setTracks(configuration.tracks);
     checkTracks(configuration, warnings);
 
-    const Logger::Message message = shader.setUp(shaders, static_cast<uint32_t>(width),
-                                                 static_cast<uint32_t>(height), &cosmonaut, &textureManager);
+    const Logger::Message message =
+        shader.setUp(shaders, static_cast<uint32_t>(width), static_cast<uint32_t>(height),
+                     &cosmonaut, &textureManager);
     if (message.error) {
         // A capture of the clear colour is of no use to anyone. The shader
         // has written the GL's whole log to stderr, line by line.
@@ -138,7 +141,8 @@ bool OffscreenRenderer::createFramebuffer(std::string& error) {
     if (frameWidth > maxWidth || frameHeight > maxHeight) {
         sizeTooLarge = true;
         error = "bad size " + std::to_string(frameWidth) + "x" + std::to_string(frameHeight) +
-                ": this OpenGL draws at most " + std::to_string(maxWidth) + "x" + std::to_string(maxHeight);
+                ": this OpenGL draws at most " + std::to_string(maxWidth) + "x" +
+                std::to_string(maxHeight);
         return false;
     }
 
@@ -160,7 +164,8 @@ bool OffscreenRenderer::createFramebuffer(std::string& error) {
     return true;
 }
 
-void OffscreenRenderer::checkTracks(const Configuration& configuration, std::vector<std::string>& warnings) {
+void OffscreenRenderer::checkTracks(const Configuration& configuration,
+                                    std::vector<std::string>& warnings) {
     for (const Common::Track& track : configuration.tracks) {
         const Common::Gateway gateway = cosmonaut.getTrack(track.name);
         const std::vector<std::string> names = componentNames(track);
@@ -168,22 +173,26 @@ void OffscreenRenderer::checkTracks(const Configuration& configuration, std::vec
             const std::string path = sync_track_path(TRACK_FILE_BASE, names[c].c_str());
             std::error_code code;
             if (!std::filesystem::exists(Platform::filePath(path), code)) {
-                warnings.push_back("no track file \"" + path + "\" in the working directory: track \"" +
-                                   names[c] + "\" reads 0");
+                warnings.push_back("no track file \"" + path +
+                                   "\" in the working directory: track \"" + names[c] +
+                                   "\" reads 0");
             } else if (gateway.tracks[c] != nullptr && gateway.tracks[c]->key_count == 0 &&
                        std::filesystem::file_size(Platform::filePath(path), code) > 4) {
                 // Files that hold keys but loaded none were refused whole.
-                warnings.push_back("track file \"" + path + "\" is damaged: track \"" + names[c] + "\" reads 0");
+                warnings.push_back("track file \"" + path + "\" is damaged: track \"" + names[c] +
+                                   "\" reads 0");
             }
         }
     }
 }
 
-void OffscreenRenderer::checkTextures(const Configuration& configuration, std::vector<std::string>& warnings) {
+void OffscreenRenderer::checkTextures(const Configuration& configuration,
+                                      std::vector<std::string>& warnings) {
     for (const std::string& name : configuration.shaders.textures) {
         if (textureManager.getTexture(name) == nullptr) {
-            warnings.push_back("texture \"" + name +
-                               "\" has no asset of that name or its image does not decode: it samples black");
+            warnings.push_back(
+                "texture \"" + name +
+                "\" has no asset of that name or its image does not decode: it samples black");
         }
     }
 }

@@ -24,11 +24,11 @@ unsigned fastZlib(unsigned char** out, size_t* outSize, const unsigned char* in,
     // The PNG encoder releases the buffer with free().
     auto* buffer = static_cast<unsigned char*>(std::malloc(size));
     if (buffer == nullptr) {
-        return 83;  // the encoder's code for a failed allocation
+        return 83; // the encoder's code for a failed allocation
     }
     if (compress2(buffer, &size, in, static_cast<uLong>(inSize), 1) != Z_OK) {
         std::free(buffer);
-        return 111;  // the encoder's code for a failed compression
+        return 111; // the encoder's code for a failed compression
     }
     *out = buffer;
     *outSize = size;
@@ -133,7 +133,8 @@ bool PngSequence::encodeAndSave(const Job& job, std::string& problem) const {
     state.encoder.filter_strategy = LFS_FOUR;
     state.encoder.zlibsettings.custom_zlib = fastZlib;
     std::vector<unsigned char> png;
-    if (unsigned code = lodepng::encode(png, rgb, static_cast<unsigned>(width), static_cast<unsigned>(height), state)) {
+    if (unsigned code = lodepng::encode(png, rgb, static_cast<unsigned>(width),
+                                        static_cast<unsigned>(height), state)) {
         problem = "cannot encode " + frameName(job.index) + ": " + lodepng_error_text(code);
         return false;
     }

@@ -16,7 +16,8 @@ std::string clockText(double seconds) {
     const long total = std::lround(std::max(0.0, seconds));
     char text[32];
     if (total >= 3600) {
-        std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", total / 3600, total / 60 % 60, total % 60);
+        std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", total / 3600, total / 60 % 60,
+                      total % 60);
     } else {
         std::snprintf(text, sizeof text, "%ld:%02ld", total / 60, total % 60);
     }
@@ -26,7 +27,8 @@ std::string clockText(double seconds) {
 } // namespace
 
 ProgressBar::ProgressBar(std::FILE* stream, int64_t total, bool live)
-    : stream(stream), total(std::max<int64_t>(total, 1)), live(live), started(Clock::now()), lastDrawn(started) {}
+    : stream(stream), total(std::max<int64_t>(total, 1)), live(live), started(Clock::now()),
+      lastDrawn(started) {}
 
 std::string ProgressBar::line(int64_t done, int64_t total, double seconds) {
     const double fraction = total > 0 ? static_cast<double>(done) / total : 1.0;
@@ -38,10 +40,12 @@ std::string ProgressBar::line(int64_t done, int64_t total, double seconds) {
         const double rate = done / seconds;
         std::snprintf(text, sizeof text, " %3d%%  %lld/%lld frames  %.1f frames/s  %s left",
                       static_cast<int>(fraction * 100.0), static_cast<long long>(done),
-                      static_cast<long long>(total), rate, clockText((total - done) / rate).c_str());
+                      static_cast<long long>(total), rate,
+                      clockText((total - done) / rate).c_str());
     } else {
-        std::snprintf(text, sizeof text, " %3d%%  %lld/%lld frames", static_cast<int>(fraction * 100.0),
-                      static_cast<long long>(done), static_cast<long long>(total));
+        std::snprintf(text, sizeof text, " %3d%%  %lld/%lld frames",
+                      static_cast<int>(fraction * 100.0), static_cast<long long>(done),
+                      static_cast<long long>(total));
     }
     return bar + text;
 }
@@ -56,7 +60,8 @@ void ProgressBar::update(int64_t frames) {
         return;
     }
     lastDrawn = now;
-    const std::string text = line(done, total, std::chrono::duration<double>(now - started).count());
+    const std::string text =
+        line(done, total, std::chrono::duration<double>(now - started).count());
     // Pad over a longer line drawn before.
     const size_t padding = lastLength > text.size() ? lastLength - text.size() : 0;
     std::fprintf(stream, "\r%s%s", text.c_str(), std::string(padding, ' ').c_str());
@@ -67,8 +72,8 @@ void ProgressBar::update(int64_t frames) {
 void ProgressBar::finish() {
     const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
     clear();
-    std::fprintf(stream, "captured %lld frames in %.1f s (%.1f frames/s)\n", static_cast<long long>(done), seconds,
-                 seconds > 0.0 ? done / seconds : 0.0);
+    std::fprintf(stream, "captured %lld frames in %.1f s (%.1f frames/s)\n",
+                 static_cast<long long>(done), seconds, seconds > 0.0 ? done / seconds : 0.0);
     std::fflush(stream);
 }
 

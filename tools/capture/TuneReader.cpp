@@ -45,7 +45,8 @@ bool TuneReader::open(const std::string& path, std::string& error) {
         error = sf_strerror(nullptr);
         return false;
     }
-    if (info.samplerate <= 0 || info.channels <= 0 || info.frames <= 0 || info.frames == SF_COUNT_MAX) {
+    if (info.samplerate <= 0 || info.channels <= 0 || info.frames <= 0 ||
+        info.frames == SF_COUNT_MAX) {
         error = "the decoder cannot tell the tune's length";
         sf_close(file);
         file = nullptr;
@@ -93,7 +94,8 @@ bool TuneReader::writeExcerpt(double from, double to, const std::string& path, s
     if (sf_seek(file, first, SEEK_SET) != first) {
         sf_seek(file, 0, SEEK_SET);
         for (int64_t skipped = 0; skipped < first;) {
-            const sf_count_t got = sf_readf_int(file, buffer.data(), std::min<int64_t>(CHUNK, first - skipped));
+            const sf_count_t got =
+                sf_readf_int(file, buffer.data(), std::min<int64_t>(CHUNK, first - skipped));
             if (got <= 0) {
                 break;
             }

@@ -10,10 +10,12 @@ namespace Tolvane::Capture {
 VideoEncoder::VideoEncoder() = default;
 VideoEncoder::~VideoEncoder() = default;
 
-std::string VideoEncoder::findFfmpeg() { return ""; }
+std::string VideoEncoder::findFfmpeg() {
+    return "";
+}
 
-bool VideoEncoder::start(const std::string&, int, int, int64_t, int64_t, const std::string&, const std::string&,
-                         std::string& error) {
+bool VideoEncoder::start(const std::string&, int, int, int64_t, int64_t, const std::string&,
+                         const std::string&, std::string& error) {
     error = UNAVAILABLE;
     return false;
 }
@@ -23,9 +25,13 @@ bool VideoEncoder::write(int64_t, std::vector<uint8_t>&&) {
     return false;
 }
 
-bool VideoEncoder::finish() { return failure.empty(); }
+bool VideoEncoder::finish() {
+    return failure.empty();
+}
 
-std::string VideoEncoder::error() { return failure; }
+std::string VideoEncoder::error() {
+    return failure;
+}
 
 } // namespace Tolvane::Capture
 
@@ -51,7 +57,8 @@ namespace {
 // Whether path names an executable regular file.
 bool isExecutable(const std::string& path) {
     struct stat info {};
-    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(path.c_str(), X_OK) == 0;
+    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+           access(path.c_str(), X_OK) == 0;
 }
 
 // Writes all of size bytes, retrying after interruptions and short writes.
@@ -99,9 +106,11 @@ std::string VideoEncoder::findFfmpeg() {
     size_t start = 0;
     for (;;) {
         const size_t end = directories.find(':', start);
-        std::string directory = directories.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        std::string directory =
+            directories.substr(start, end == std::string::npos ? std::string::npos : end - start);
         // An empty entry means the working directory.
-        const std::string candidate = (directory.empty() ? std::string(".") : directory) + "/ffmpeg";
+        const std::string candidate =
+            (directory.empty() ? std::string(".") : directory) + "/ffmpeg";
         if (isExecutable(candidate)) {
             return candidate;
         }
@@ -112,21 +121,23 @@ std::string VideoEncoder::findFfmpeg() {
     }
 }
 
-bool VideoEncoder::start(const std::string& ffmpeg, int width, int height, int64_t numerator, int64_t denominator,
-                         const std::string& audioPath, const std::string& videoPath, std::string& error) {
+bool VideoEncoder::start(const std::string& ffmpeg, int width, int height, int64_t numerator,
+                         int64_t denominator, const std::string& audioPath,
+                         const std::string& videoPath, std::string& error) {
     frameBytes = static_cast<size_t>(width) * height * 4;
     const std::string size = std::to_string(width) + "x" + std::to_string(height);
     const std::string rate = std::to_string(numerator) + "/" + std::to_string(denominator);
     const std::vector<std::string> arguments = {
         ffmpeg, "-hide_banner", "-loglevel", "error", "-nostats", "-y",
         // The frames, exactly as drawn, one after another on standard input.
-        "-f", "rawvideo", "-pix_fmt", "rgba", "-video_size", size, "-framerate", rate, "-i", "pipe:0",
-        "-i", audioPath, "-map", "0:v:0", "-map", "1:a:0",
+        "-f", "rawvideo", "-pix_fmt", "rgba", "-video_size", size, "-framerate", rate, "-i",
+        "pipe:0", "-i", audioPath, "-map", "0:v:0", "-map", "1:a:0",
         // H.264 in 4:2:0 as every player takes it, converted and tagged as
         // BT.709 so that the colours come out as drawn.
-        "-vf", "scale=out_color_matrix=bt709:out_range=tv", "-c:v", "libx264", "-preset", "medium", "-crf", "18",
-        "-pix_fmt", "yuv420p", "-colorspace", "bt709", "-color_primaries", "bt709", "-color_trc", "bt709",
-        "-color_range", "tv", "-c:a", "aac", "-b:a", "192k", "-movflags", "+faststart", videoPath};
+        "-vf", "scale=out_color_matrix=bt709:out_range=tv", "-c:v", "libx264", "-preset", "medium",
+        "-crf", "18", "-pix_fmt", "yuv420p", "-colorspace", "bt709", "-color_primaries", "bt709",
+        "-color_trc", "bt709", "-color_range", "tv", "-c:a", "aac", "-b:a", "192k", "-movflags",
+        "+faststart", videoPath};
     std::vector<char*> argv;
     for (const std::string& argument : arguments) {
         argv.push_back(const_cast<char*>(argument.c_str()));
@@ -151,7 +162,8 @@ bool VideoEncoder::start(const std::string& ffmpeg, int width, int height, int64
     sigaddset(&defaults, SIGPIPE);
     posix_spawnattr_setsigdefault(&attributes, &defaults);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
-    const int spawned = posix_spawn(&child, ffmpeg.c_str(), &actions, &attributes, argv.data(), environ);
+    const int spawned =
+        posix_spawn(&child, ffmpeg.c_str(), &actions, &attributes, argv.data(), environ);
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     ::close(ends[0]);
@@ -198,7 +210,8 @@ bool VideoEncoder::finish() {
         } else if (WIFSIGNALED(status)) {
             failure = "ffmpeg was killed by signal " + std::to_string(WTERMSIG(status));
         } else if (WEXITSTATUS(status) != 0) {
-            const std::string exit = "ffmpeg failed with exit status " + std::to_string(WEXITSTATUS(status));
+            const std::string exit =
+                "ffmpeg failed with exit status " + std::to_string(WEXITSTATUS(status));
             failure = failure.empty() ? exit : failure + "; " + exit;
         }
     }

@@ -35,8 +35,9 @@ public:
     // Starts ffmpeg to encode width x height frames at numerator/denominator
     // frames per second with the sound of audioPath into videoPath
     // (overwritten). Returns false with the reason in error.
-    bool start(const std::string& ffmpeg, int width, int height, int64_t numerator, int64_t denominator,
-               const std::string& audioPath, const std::string& videoPath, std::string& error);
+    bool start(const std::string& ffmpeg, int width, int height, int64_t numerator,
+               int64_t denominator, const std::string& audioPath, const std::string& videoPath,
+               std::string& error);
 
     bool write(int64_t index, std::vector<uint8_t>&& pixels) override;
     bool finish() override;

@@ -14,7 +14,8 @@
 int main(int argc, char** argv) {
     using namespace Tolvane::Capture;
     std::vector<std::string> arguments = Tolvane::Platform::arguments(argc, argv);
-    if (!arguments.empty()) arguments.erase(arguments.begin());
+    if (!arguments.empty())
+        arguments.erase(arguments.begin());
     const ParsedArguments parsed = parseArguments(arguments);
     if (parsed.help) {
         std::fputs(usageText().c_str(), stdout);
@@ -25,7 +26,8 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (!parsed.error.empty()) {
-        std::fprintf(stderr, "tolvane-capture: %s\nrun tolvane-capture --help for usage\n", parsed.error.c_str());
+        std::fprintf(stderr, "tolvane-capture: %s\nrun tolvane-capture --help for usage\n",
+                     parsed.error.c_str());
         return Capture::BAD_REQUEST;
     }
     Capture capture(stderr);

@@ -21,20 +21,17 @@ constexpr const char* RECOVERY_INDEX = "tracks";
 
 // The device seen with another base: the same tracks, their files elsewhere.
 // Only the base differs, and nothing is freed through the copy.
-sync_device withBase(const sync_device& device, std::string& base)
-{
+sync_device withBase(const sync_device& device, std::string& base) {
     sync_device view = device;
     view.base = base.data();
     return view;
 }
 
-std::string recoveryBase(const std::string& dir)
-{
+std::string recoveryBase(const std::string& dir) {
     return dir + "/" + TRACK_FILE_BASE;
 }
 
-bool sameKey(const track_key& a, const track_key& b)
-{
+bool sameKey(const track_key& a, const track_key& b) {
     return a.row == b.row && a.value == b.value && a.type == b.type;
 }
 
@@ -44,15 +41,13 @@ bool sameKey(const track_key& a, const track_key& b)
 
 Document::Document() : device(sync_create_device(TRACK_FILE_BASE)) {}
 
-Document::~Document()
-{
+Document::~Document() {
     sync_destroy_device(device);
 }
 
 // ---- Tracks -------------------------------------------------------------------
 
-std::vector<std::string> Document::load(const std::vector<std::string>& names)
-{
+std::vector<std::string> Document::load(const std::vector<std::string>& names) {
     std::vector<std::string> refused;
     for (const std::string& name : names) {
         int index = addTrack(name);
@@ -62,15 +57,14 @@ std::vector<std::string> Document::load(const std::vector<std::string>& names)
         // library refused the file (a file holding no keys loads fine).
         std::error_code error;
         std::string path = trackPath(index);
-        if (track(index).key_count == 0 && fs::exists(path, error) && fs::file_size(path, error) > 0 &&
-            sync_load_track(device, mutableTrack(index)) != 0)
+        if (track(index).key_count == 0 && fs::exists(path, error) &&
+            fs::file_size(path, error) > 0 && sync_load_track(device, mutableTrack(index)) != 0)
             refused.push_back(path);
     }
     return refused;
 }
 
-int Document::addTrack(const std::string& name)
-{
+int Document::addTrack(const std::string& name) {
     int index = findTrack(name);
     if (index >= 0)
         return index;
@@ -79,48 +73,40 @@ int Document::addTrack(const std::string& name)
     return device->track_count - 1;
 }
 
-int Document::findTrack(const std::string& name) const
-{
+int Document::findTrack(const std::string& name) const {
     for (int i = 0; i < trackCount(); ++i)
         if (name == device->tracks[i]->name)
             return i;
     return -1;
 }
 
-int Document::trackCount() const
-{
+int Document::trackCount() const {
     return device ? device->track_count : 0;
 }
 
-const sync_track& Document::track(int index) const
-{
+const sync_track& Document::track(int index) const {
     return *device->tracks[index];
 }
 
-sync_track* Document::mutableTrack(int index)
-{
+sync_track* Document::mutableTrack(int index) {
     return device->tracks[index];
 }
 
-std::string Document::trackPath(int index) const
-{
+std::string Document::trackPath(int index) const {
     return sync_track_path(device->base, track(index).name);
 }
 
-int Document::keyAt(int track, int row) const
-{
+int Document::keyAt(int track, int row) const {
     int index = sync_find_key(&this->track(track), row);
     return index >= 0 ? index : -1;
 }
 
-int Document::keyAtOrAbove(int track, int row) const
-{
+int Document::keyAtOrAbove(int track, int row) const {
     int index = sync_find_key(&this->track(track), row);
     return index >= 0 ? index : ~index - 1;
 }
 
-int Document::lastKeyRow() const
-{
+int Document::lastKeyRow() const {
     int last = 0;
     for (int i = 0; i < trackCount(); ++i)
         if (track(i).key_count > 0)
@@ -131,8 +117,7 @@ int Document::lastKeyRow() const
 // ---- Edits --------------------------------------------------------------------
 
 // Changes one key in the track and tells the observer.
-void Document::put(int track, int row, bool present, const track_key& key)
-{
+void Document::put(int track, int row, bool present, const track_key& key) {
     ++changes;
     if (present)
         sync_set_key(mutableTrack(track), key);
@@ -143,8 +128,7 @@ void Document::put(int track, int row, bool present, const track_key& key)
 }
 
 // Applies a change and adds it to the step, remembering what was there.
-void Document::record(Step& step, int track, int row, bool present, const track_key& key)
-{
+void Document::record(Step& step, int track, int row, bool present, const track_key& key) {
     Change change{track, row, false, {}, present, key};
     int index = keyAt(track, row);
     if (index >= 0) {
@@ -157,8 +141,7 @@ void Document::record(Step& step, int track, int row, bool present, const track_
     step.push_back(change);
 }
 
-void Document::commit(Step step)
-{
+void Document::commit(Step step) {
     if (step.empty())
         return;
     history.resize(done);
@@ -168,9 +151,9 @@ void Document::commit(Step step)
     done = history.size();
 }
 
-void Document::clearInto(Step& step, const Block& block)
-{
-    for (int t = std::max(block.firstTrack, 0); t <= std::min(block.lastTrack, trackCount() - 1); ++t) {
+void Document::clearInto(Step& step, const Block& block) {
+    for (int t = std::max(block.firstTrack, 0); t <= std::min(block.lastTrack, trackCount() - 1);
+         ++t) {
         std::vector<int> rows;
         const sync_track& tr = track(t);
         for (int i = std::max(keyAtOrAbove(t, block.firstRow), 0); i < tr.key_count; ++i) {
@@ -184,8 +167,7 @@ void Document::clearInto(Step& step, const Block& block)
     }
 }
 
-void Document::setKey(int track, int row, float value)
-{
+void Document::setKey(int track, int row, float value) {
     const sync_track& tr = this->track(track);
     int index = keyAtOrAbove(track, row);
     key_type type = index >= 0 ? tr.keys[index].type : KEY_STEP;
@@ -194,8 +176,7 @@ void Document::setKey(int track, int row, float value)
     commit(std::move(step));
 }
 
-bool Document::deleteKey(int track, int row)
-{
+bool Document::deleteKey(int track, int row) {
     if (keyAt(track, row) < 0)
         return false;
     Step step;
@@ -204,8 +185,7 @@ bool Document::deleteKey(int track, int row)
     return true;
 }
 
-bool Document::cycleInterpolation(int track, int row)
-{
+bool Document::cycleInterpolation(int track, int row) {
     int index = keyAtOrAbove(track, row);
     if (index < 0)
         return false;
@@ -217,8 +197,7 @@ bool Document::cycleInterpolation(int track, int row)
     return true;
 }
 
-bool Document::clearBlock(const Block& block)
-{
+bool Document::clearBlock(const Block& block) {
     Step step;
     clearInto(step, block);
     bool any = !step.empty();
@@ -226,8 +205,7 @@ bool Document::clearBlock(const Block& block)
     return any;
 }
 
-void Document::copy(const Block& block)
-{
+void Document::copy(const Block& block) {
     if (block.empty())
         return;
     clip = Clipboard{};
@@ -240,19 +218,18 @@ void Document::copy(const Block& block)
             if (key.row > block.lastRow)
                 break;
             if (key.row >= block.firstRow)
-                clip.entries.push_back({t - block.firstTrack, key.row - block.firstRow, key.value, key.type});
+                clip.entries.push_back(
+                    {t - block.firstTrack, key.row - block.firstRow, key.value, key.type});
         }
     }
 }
 
-void Document::cut(const Block& block)
-{
+void Document::cut(const Block& block) {
     copy(block);
     clearBlock(block);
 }
 
-bool Document::paste(int track, int row)
-{
+bool Document::paste(int track, int row) {
     if (clip.tracks == 0)
         return false;
     Step step;
@@ -265,8 +242,7 @@ bool Document::paste(int track, int row)
     return true;
 }
 
-bool Document::undo()
-{
+bool Document::undo() {
     if (done == 0)
         return false;
     const Step& step = history[--done];
@@ -275,8 +251,7 @@ bool Document::undo()
     return true;
 }
 
-bool Document::redo()
-{
+bool Document::redo() {
     if (done == history.size())
         return false;
     for (const Change& change : history[done++])
@@ -286,27 +261,23 @@ bool Document::redo()
 
 // ---- Saving -------------------------------------------------------------------
 
-bool Document::modified() const
-{
+bool Document::modified() const {
     return restored || savedAt != long(done);
 }
 
-bool Document::save()
-{
+bool Document::save() {
     if (!device || sync_save_tracks(device) != 0)
         return false;
     markSaved();
     return true;
 }
 
-void Document::markSaved()
-{
+void Document::markSaved() {
     savedAt = long(done);
     restored = false;
 }
 
-bool Document::writeRecovery(const std::string& dir) const
-{
+bool Document::writeRecovery(const std::string& dir) const {
     std::error_code error;
     fs::create_directories(dir, error);
     std::string base = recoveryBase(dir);
@@ -327,14 +298,12 @@ bool Document::writeRecovery(const std::string& dir) const
     return sync_replace_file((index + ".tmp").c_str(), index.c_str()) == 0;
 }
 
-bool Document::recoveryExists(const std::string& dir)
-{
+bool Document::recoveryExists(const std::string& dir) {
     std::error_code error;
     return fs::exists(dir + "/" + RECOVERY_INDEX, error);
 }
 
-bool Document::restoreRecovery(const std::string& dir)
-{
+bool Document::restoreRecovery(const std::string& dir) {
     std::ifstream in(dir + "/" + RECOVERY_INDEX, std::ios::binary);
     if (!in)
         return false;
@@ -360,16 +329,14 @@ bool Document::restoreRecovery(const std::string& dir)
     return all;
 }
 
-void Document::removeRecovery(const std::string& dir)
-{
+void Document::removeRecovery(const std::string& dir) {
     std::error_code error;
     fs::remove_all(dir, error);
 }
 
 // ---- Cursor and selection ---------------------------------------------------------
 
-void Document::moveCursor(int track, int row, bool extend)
-{
+void Document::moveCursor(int track, int row, bool extend) {
     if (extend && !selecting) {
         selecting = true;
         anchorTrack = curTrack;
@@ -381,47 +348,40 @@ void Document::moveCursor(int track, int row, bool extend)
     curRow = std::max(row, 0);
 }
 
-Block Document::selection() const
-{
+Block Document::selection() const {
     if (!selecting)
         return Block{};
-    return Block{std::min(anchorTrack, curTrack), std::max(anchorTrack, curTrack), std::min(anchorRow, curRow),
-                 std::max(anchorRow, curRow)};
+    return Block{std::min(anchorTrack, curTrack), std::max(anchorTrack, curTrack),
+                 std::min(anchorRow, curRow), std::max(anchorRow, curRow)};
 }
 
-Block Document::selectionOrCursor() const
-{
+Block Document::selectionOrCursor() const {
     return selecting ? selection() : Block{curTrack, curTrack, curRow, curRow};
 }
 
 // ---- Rows and time ------------------------------------------------------------------
 
-void Document::setTiming(double beatsPerMinute, int rowsPerBeat)
-{
+void Document::setTiming(double beatsPerMinute, int rowsPerBeat) {
     bpm = beatsPerMinute;
     rpb = rowsPerBeat;
 }
 
-double Document::rowRate() const
-{
+double Document::rowRate() const {
     return bpm / 60.0 * rpb;
 }
 
-double Document::secondsAt(int row) const
-{
+double Document::secondsAt(int row) const {
     double rate = rowRate();
     return rate > 0.0 ? row / rate : 0.0;
 }
 
-int Document::rowAt(double seconds) const
-{
+int Document::rowAt(double seconds) const {
     // The same float row the player computes, so both agree on the row.
     float row = float(rowRate() * seconds);
     return int(std::floor(double(row)));
 }
 
-std::string Document::timeText(int row) const
-{
+std::string Document::timeText(int row) const {
     long ms = std::lround(secondsAt(row) * 1000.0);
     char text[32];
     std::snprintf(text, sizeof(text), "%02ld:%02ld.%03ld", ms / 60000, ms / 1000 % 60, ms % 1000);

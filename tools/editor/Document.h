@@ -35,8 +35,7 @@ struct Block {
     int lastRow = -1;
 
     bool empty() const { return lastTrack < firstTrack || lastRow < firstRow; }
-    bool contains(int track, int row) const
-    {
+    bool contains(int track, int row) const {
         return track >= firstTrack && track <= lastTrack && row >= firstRow && row <= lastRow;
     }
 };
@@ -182,8 +181,8 @@ private:
 
     sync_device* device = nullptr;
     std::vector<Step> history;
-    size_t done = 0;     // steps applied: history[0, done)
-    long savedAt = 0;    // value of done at the last save; -1: never again
+    size_t done = 0;  // steps applied: history[0, done)
+    long savedAt = 0; // value of done at the last save; -1: never again
     bool restored = false;
     unsigned long changes = 0;
     Clipboard clip;

@@ -13,22 +13,19 @@ namespace {
 const std::string PLAYER_GREETING = "hello, synctracker!";
 const std::string EDITOR_GREETING = "hello, demo!";
 
-void putBe32(EditorLink::Bytes& out, uint32_t v)
-{
+void putBe32(EditorLink::Bytes& out, uint32_t v) {
     out.push_back(uint8_t(v >> 24));
     out.push_back(uint8_t(v >> 16));
     out.push_back(uint8_t(v >> 8));
     out.push_back(uint8_t(v));
 }
 
-uint32_t getBe32(const uint8_t* p)
-{
+uint32_t getBe32(const uint8_t* p) {
     return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
 }
 
 // A non-blocking UDP socket on the loopback interface, connected to itself.
-sync_socket makeWakeSocket()
-{
+sync_socket makeWakeSocket() {
     sync_socket s = socket(AF_INET, SOCK_DGRAM, 0);
     if (s == SYNC_INVALID_SOCKET)
         return s;
@@ -46,8 +43,7 @@ sync_socket makeWakeSocket()
     return s;
 }
 
-std::string hexByte(uint8_t b)
-{
+std::string hexByte(uint8_t b) {
     char text[8];
     std::snprintf(text, sizeof(text), "0x%02x", b);
     return text;
@@ -57,10 +53,10 @@ std::string hexByte(uint8_t b)
 
 // ---- Construction ---------------------------------------------------------
 
-EditorLink::EditorLink(uint16_t port) : EditorLink(Options{port, "hello, demo!", {}, "127.0.0.1", false, {}}) {}
+EditorLink::EditorLink(uint16_t port)
+    : EditorLink(Options{port, "hello, demo!", {}, "127.0.0.1", false, {}}) {}
 
-EditorLink::EditorLink(Options opts) : options(std::move(opts))
-{
+EditorLink::EditorLink(Options opts) : options(std::move(opts)) {
     if (sync_socket_startup() != 0) {
         bindError = "the socket library did not start";
         return;
@@ -76,7 +72,8 @@ EditorLink::EditorLink(Options opts) : options(std::move(opts))
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
     addrinfo* found = nullptr;
-    int resolved = getaddrinfo(options.host.c_str(), std::to_string(options.port).c_str(), &hints, &found);
+    int resolved =
+        getaddrinfo(options.host.c_str(), std::to_string(options.port).c_str(), &hints, &found);
     if (resolved != 0) {
         bindError = "cannot resolve " + options.host + ": " + gai_strerror(resolved);
         return;
@@ -94,8 +91,9 @@ EditorLink::EditorLink(Options opts) : options(std::move(opts))
 #endif
     sockaddr_storage addr{};
     socklen_t len = sizeof(addr);
-    if (bind(s, found->ai_addr, static_cast<socklen_t>(found->ai_addrlen)) != 0 || listen(s, 16) != 0 ||
-        getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len) != 0 || sync_socket_set_nonblocking(s) != 0) {
+    if (bind(s, found->ai_addr, static_cast<socklen_t>(found->ai_addrlen)) != 0 ||
+        listen(s, 16) != 0 || getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len) != 0 ||
+        sync_socket_set_nonblocking(s) != 0) {
         bindError = std::strerror(errno);
         freeaddrinfo(found);
         sync_socket_close(s);
@@ -103,13 +101,13 @@ EditorLink::EditorLink(Options opts) : options(std::move(opts))
     }
     freeaddrinfo(found);
     listenFd = s;
-    boundPort = addr.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6*>(&addr)->sin6_port)
-                                           : ntohs(reinterpret_cast<sockaddr_in*>(&addr)->sin_port);
+    boundPort = addr.ss_family == AF_INET6
+                    ? ntohs(reinterpret_cast<sockaddr_in6*>(&addr)->sin6_port)
+                    : ntohs(reinterpret_cast<sockaddr_in*>(&addr)->sin_port);
     thread = std::thread(&EditorLink::run, this);
 }
 
-EditorLink::~EditorLink()
-{
+EditorLink::~EditorLink() {
     {
         std::lock_guard<std::mutex> lock(mutex);
         stopping = true;
@@ -125,16 +123,21 @@ EditorLink::~EditorLink()
         sync_socket_close(wakeSocket);
 }
 
-bool EditorLink::listening() const { return listenFd != SYNC_INVALID_SOCKET; }
+bool EditorLink::listening() const {
+    return listenFd != SYNC_INVALID_SOCKET;
+}
 
-std::string EditorLink::listenError() const { return bindError; }
+std::string EditorLink::listenError() const {
+    return bindError;
+}
 
-uint16_t EditorLink::port() const { return boundPort; }
+uint16_t EditorLink::port() const {
+    return boundPort;
+}
 
 // ---- The editor's thread ----------------------------------------------------
 
-void EditorLink::run()
-{
+void EditorLink::run() {
     std::unique_lock<std::mutex> lock(mutex);
     while (!stopping) {
         sync_pollfd fds[3] = {};
@@ -169,7 +172,8 @@ void EditorLink::run()
         if (count == 3 && client.fd != SYNC_INVALID_SOCKET && client.id == polledId) {
             if (fds[2].revents & (POLLIN | POLLHUP | POLLERR))
                 readClient();
-            if (client.fd != SYNC_INVALID_SOCKET && client.id == polledId && (fds[2].revents & POLLOUT))
+            if (client.fd != SYNC_INVALID_SOCKET && client.id == polledId &&
+                (fds[2].revents & POLLOUT))
                 writeClient();
         }
         if (fds[0].revents & POLLIN)
@@ -178,8 +182,7 @@ void EditorLink::run()
     }
 }
 
-void EditorLink::acceptClient()
-{
+void EditorLink::acceptClient() {
     sync_socket fd = accept(listenFd, nullptr, nullptr);
     if (fd == SYNC_INVALID_SOCKET)
         return;
@@ -199,8 +202,7 @@ void EditorLink::acceptClient()
     logEvent("connection " + std::to_string(connections) + " accepted");
 }
 
-void EditorLink::readClient()
-{
+void EditorLink::readClient() {
     uint8_t buffer[65536];
     for (;;) {
         const auto n = recv(client.fd, reinterpret_cast<char*>(buffer), sizeof(buffer), 0);
@@ -222,8 +224,7 @@ void EditorLink::readClient()
     parseInput();
 }
 
-void EditorLink::parseInput()
-{
+void EditorLink::parseInput() {
     size_t pos = 0;
     Bytes& in = client.in;
 
@@ -257,7 +258,8 @@ void EditorLink::parseInput()
             uint32_t len = getBe32(&in[pos + 1]);
             if (len > MAX_NAME_LENGTH) {
                 errors.push_back("track name length " + std::to_string(len));
-                dropClient("track request of " + std::to_string(len) + " bytes refused (the longest name is " +
+                dropClient("track request of " + std::to_string(len) +
+                           " bytes refused (the longest name is " +
                            std::to_string(MAX_NAME_LENGTH) + ")");
                 return;
             }
@@ -285,11 +287,11 @@ void EditorLink::parseInput()
     in.erase(in.begin(), in.begin() + pos);
 }
 
-void EditorLink::writeClient()
-{
+void EditorLink::writeClient() {
     while (client.outPos < client.out.size()) {
-        const auto n = send(client.fd, reinterpret_cast<const char*>(client.out.data() + client.outPos),
-                            static_cast<int>(client.out.size() - client.outPos), SYNC_SEND_FLAGS);
+        const auto n =
+            send(client.fd, reinterpret_cast<const char*>(client.out.data() + client.outPos),
+                 static_cast<int>(client.out.size() - client.outPos), SYNC_SEND_FLAGS);
         if (n < 0 && sync_socket_interrupted())
             continue;
         if (n < 0 && sync_socket_would_block())
@@ -309,8 +311,7 @@ void EditorLink::writeClient()
     }
 }
 
-void EditorLink::dropClient(const std::string& why)
-{
+void EditorLink::dropClient(const std::string& why) {
     if (client.fd != SYNC_INVALID_SOCKET) {
         sync_socket_close(client.fd);
         pushEvent(Event::DISCONNECTED, why);
@@ -320,16 +321,14 @@ void EditorLink::dropClient(const std::string& why)
     changed.notify_all();
 }
 
-void EditorLink::wake()
-{
+void EditorLink::wake() {
     if (wakeSocket != SYNC_INVALID_SOCKET) {
         char byte = 1;
         send(wakeSocket, &byte, 1, 0);
     }
 }
 
-void EditorLink::pushEvent(Event::Kind kind, std::string text, int32_t value)
-{
+void EditorLink::pushEvent(Event::Kind kind, std::string text, int32_t value) {
     if (!options.queueEvents)
         return;
     events.push_back(Event{kind, client.id, std::move(text), value});
@@ -337,70 +336,59 @@ void EditorLink::pushEvent(Event::Kind kind, std::string text, int32_t value)
         options.notify();
 }
 
-std::vector<EditorLink::Event> EditorLink::takeEvents()
-{
+std::vector<EditorLink::Event> EditorLink::takeEvents() {
     std::lock_guard<std::mutex> lock(mutex);
     std::vector<Event> taken;
     taken.swap(events);
     return taken;
 }
 
-void EditorLink::logEvent(const std::string& text)
-{
+void EditorLink::logEvent(const std::string& text) {
     if (options.log)
         options.log(text);
 }
 
 template <class Pred>
-bool EditorLink::waitFor(Timeout timeout, Pred pred) const
-{
+bool EditorLink::waitFor(Timeout timeout, Pred pred) const {
     std::unique_lock<std::mutex> lock(mutex);
     return changed.wait_for(lock, timeout, pred);
 }
 
 // ---- Connections --------------------------------------------------------------
 
-void EditorLink::setGreetingReply(std::string reply)
-{
+void EditorLink::setGreetingReply(std::string reply) {
     std::lock_guard<std::mutex> lock(mutex);
     options.greetingReply = std::move(reply);
 }
 
-bool EditorLink::waitForClient(Timeout timeout)
-{
+bool EditorLink::waitForClient(Timeout timeout) {
     return waitFor(timeout, [this] { return client.fd != SYNC_INVALID_SOCKET && client.greeted; });
 }
 
-bool EditorLink::waitForConnections(int n, Timeout timeout)
-{
+bool EditorLink::waitForConnections(int n, Timeout timeout) {
     return waitFor(timeout, [this, n] { return connections >= n; });
 }
 
-bool EditorLink::waitForDisconnect(Timeout timeout)
-{
+bool EditorLink::waitForDisconnect(Timeout timeout) {
     return waitFor(timeout, [this] { return client.fd == SYNC_INVALID_SOCKET; });
 }
 
-int EditorLink::connectionCount() const
-{
+int EditorLink::connectionCount() const {
     std::lock_guard<std::mutex> lock(mutex);
     return connections;
 }
 
-bool EditorLink::connected() const
-{
+bool EditorLink::connected() const {
     std::lock_guard<std::mutex> lock(mutex);
     return client.fd != SYNC_INVALID_SOCKET && client.greeted;
 }
 
-std::string EditorLink::lastGreeting() const
-{
+std::string EditorLink::lastGreeting() const {
     std::lock_guard<std::mutex> lock(mutex);
     return greeting;
 }
 
-void EditorLink::closeConnection()
-{
+void EditorLink::closeConnection() {
     {
         std::lock_guard<std::mutex> lock(mutex);
         if (client.fd == SYNC_INVALID_SOCKET || thread.get_id() == std::thread::id())
@@ -413,31 +401,26 @@ void EditorLink::closeConnection()
 
 // ---- What the player sent -----------------------------------------------------
 
-std::vector<std::string> EditorLink::trackRequests() const
-{
+std::vector<std::string> EditorLink::trackRequests() const {
     std::lock_guard<std::mutex> lock(mutex);
     return requests;
 }
 
-bool EditorLink::waitForTrackRequests(size_t n, Timeout timeout)
-{
+bool EditorLink::waitForTrackRequests(size_t n, Timeout timeout) {
     return waitFor(timeout, [this, n] { return requests.size() >= n; });
 }
 
-std::vector<int32_t> EditorLink::rowReports() const
-{
+std::vector<int32_t> EditorLink::rowReports() const {
     std::lock_guard<std::mutex> lock(mutex);
     return rows;
 }
 
-void EditorLink::clearRowReports()
-{
+void EditorLink::clearRowReports() {
     std::lock_guard<std::mutex> lock(mutex);
     rows.clear();
 }
 
-bool EditorLink::waitForRowReport(const std::function<bool(int32_t)>& predicate, Timeout timeout)
-{
+bool EditorLink::waitForRowReport(const std::function<bool(int32_t)>& predicate, Timeout timeout) {
     return waitFor(timeout, [this, &predicate] {
         for (int32_t row : rows)
             if (predicate(row))
@@ -446,27 +429,23 @@ bool EditorLink::waitForRowReport(const std::function<bool(int32_t)>& predicate,
     });
 }
 
-bool EditorLink::waitForRowReport(int32_t row, Timeout timeout)
-{
+bool EditorLink::waitForRowReport(int32_t row, Timeout timeout) {
     return waitForRowReport([row](int32_t r) { return r == row; }, timeout);
 }
 
-EditorLink::Bytes EditorLink::receivedBytes() const
-{
+EditorLink::Bytes EditorLink::receivedBytes() const {
     std::lock_guard<std::mutex> lock(mutex);
     return received;
 }
 
-std::vector<std::string> EditorLink::protocolErrors() const
-{
+std::vector<std::string> EditorLink::protocolErrors() const {
     std::lock_guard<std::mutex> lock(mutex);
     return errors;
 }
 
 // ---- Sending to the player ------------------------------------------------------
 
-bool EditorLink::queue(const Bytes& bytes, uint64_t* id, uint64_t* target, uint64_t only)
-{
+bool EditorLink::queue(const Bytes& bytes, uint64_t* id, uint64_t* target, uint64_t only) {
     {
         std::lock_guard<std::mutex> lock(mutex);
         if (client.fd == SYNC_INVALID_SOCKET || !client.greeted || (only != 0 && client.id != only))
@@ -480,39 +459,33 @@ bool EditorLink::queue(const Bytes& bytes, uint64_t* id, uint64_t* target, uint6
     return true;
 }
 
-bool EditorLink::waitSent(uint64_t id, uint64_t target, Timeout timeout)
-{
+bool EditorLink::waitSent(uint64_t id, uint64_t target, Timeout timeout) {
     waitFor(timeout, [this, id, target] { return client.id != id || client.sent >= target; });
     std::lock_guard<std::mutex> lock(mutex);
     return client.id == id && client.sent >= target;
 }
 
-bool EditorLink::sendRaw(const Bytes& bytes, Timeout timeout)
-{
+bool EditorLink::sendRaw(const Bytes& bytes, Timeout timeout) {
     uint64_t id = 0, target = 0;
     return queue(bytes, &id, &target) && waitSent(id, target, timeout);
 }
 
-bool EditorLink::sendPartially(const Bytes& message, size_t count, Timeout timeout)
-{
+bool EditorLink::sendPartially(const Bytes& message, size_t count, Timeout timeout) {
     count = std::min(count, message.size());
     return sendRaw(Bytes(message.begin(), message.begin() + count), timeout);
 }
 
-bool EditorLink::post(const Bytes& bytes)
-{
+bool EditorLink::post(const Bytes& bytes) {
     uint64_t id = 0, target = 0;
     return queue(bytes, &id, &target);
 }
 
-bool EditorLink::post(const Bytes& bytes, uint64_t connection)
-{
+bool EditorLink::post(const Bytes& bytes, uint64_t connection) {
     uint64_t id = 0, target = 0;
     return connection != 0 && queue(bytes, &id, &target, connection);
 }
 
-bool EditorLink::waitUntilSent(Timeout timeout)
-{
+bool EditorLink::waitUntilSent(Timeout timeout) {
     uint64_t id = 0, target = 0;
     {
         std::lock_guard<std::mutex> lock(mutex);
@@ -524,35 +497,29 @@ bool EditorLink::waitUntilSent(Timeout timeout)
     return waitSent(id, target, timeout);
 }
 
-bool EditorLink::setKey(uint32_t track, int32_t row, float value, uint8_t type, Timeout timeout)
-{
+bool EditorLink::setKey(uint32_t track, int32_t row, float value, uint8_t type, Timeout timeout) {
     return sendRaw(encodeSetKey(track, row, value, type), timeout);
 }
 
-bool EditorLink::deleteKey(uint32_t track, int32_t row, Timeout timeout)
-{
+bool EditorLink::deleteKey(uint32_t track, int32_t row, Timeout timeout) {
     return sendRaw(encodeDeleteKey(track, row), timeout);
 }
 
-bool EditorLink::setRow(int32_t row, Timeout timeout)
-{
+bool EditorLink::setRow(int32_t row, Timeout timeout) {
     return sendRaw(encodeSetRow(row), timeout);
 }
 
-bool EditorLink::pause(uint8_t flag, Timeout timeout)
-{
+bool EditorLink::pause(uint8_t flag, Timeout timeout) {
     return sendRaw(encodePause(flag), timeout);
 }
 
-bool EditorLink::saveTracks(Timeout timeout)
-{
+bool EditorLink::saveTracks(Timeout timeout) {
     return sendRaw(encodeSaveTracks(), timeout);
 }
 
 // ---- Encoding ---------------------------------------------------------------------
 
-void EditorLink::appendSetKey(Bytes& out, uint32_t track, int32_t row, float value, uint8_t type)
-{
+void EditorLink::appendSetKey(Bytes& out, uint32_t track, int32_t row, float value, uint8_t type) {
     uint32_t bits;
     std::memcpy(&bits, &value, sizeof(bits));
     out.push_back(SET_KEY);
@@ -562,35 +529,30 @@ void EditorLink::appendSetKey(Bytes& out, uint32_t track, int32_t row, float val
     out.push_back(type);
 }
 
-EditorLink::Bytes EditorLink::encodeSetKey(uint32_t track, int32_t row, float value, uint8_t type)
-{
+EditorLink::Bytes EditorLink::encodeSetKey(uint32_t track, int32_t row, float value, uint8_t type) {
     Bytes out;
     appendSetKey(out, track, row, value, type);
     return out;
 }
 
-EditorLink::Bytes EditorLink::encodeDeleteKey(uint32_t track, int32_t row)
-{
+EditorLink::Bytes EditorLink::encodeDeleteKey(uint32_t track, int32_t row) {
     Bytes out{DELETE_KEY};
     putBe32(out, track);
     putBe32(out, uint32_t(row));
     return out;
 }
 
-EditorLink::Bytes EditorLink::encodeSetRow(int32_t row)
-{
+EditorLink::Bytes EditorLink::encodeSetRow(int32_t row) {
     Bytes out{SET_ROW};
     putBe32(out, uint32_t(row));
     return out;
 }
 
-EditorLink::Bytes EditorLink::encodePause(uint8_t flag)
-{
+EditorLink::Bytes EditorLink::encodePause(uint8_t flag) {
     return Bytes{PAUSE, flag};
 }
 
-EditorLink::Bytes EditorLink::encodeSaveTracks()
-{
+EditorLink::Bytes EditorLink::encodeSaveTracks() {
     return Bytes{SAVE_TRACKS};
 }
 

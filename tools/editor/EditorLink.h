@@ -85,7 +85,12 @@ public:
 
     // What the player did, in order, for takeEvents.
     struct Event {
-        enum Kind { CONNECTED, TRACK_REQUESTED, ROW_REPORTED, DISCONNECTED };
+        enum Kind {
+            CONNECTED,
+            TRACK_REQUESTED,
+            ROW_REPORTED,
+            DISCONNECTED
+        };
         Kind kind;
         uint64_t connection; // which connection (see post)
         std::string text;    // TRACK_REQUESTED: the name; DISCONNECTED: why
@@ -177,8 +182,7 @@ public:
     bool sendRaw(const Bytes& bytes, Timeout timeout = DEFAULT_TIMEOUT);
     // A stalled editor: sends only the first count bytes of message and
     // stops there. The rest may follow later with sendRaw, or never.
-    bool sendPartially(const Bytes& message, size_t count,
-                       Timeout timeout = DEFAULT_TIMEOUT);
+    bool sendPartially(const Bytes& message, size_t count, Timeout timeout = DEFAULT_TIMEOUT);
 
     // Queues bytes without waiting (for bulk transfers while the caller's
     // thread runs the player); false when there is no greeted connection.
@@ -205,14 +209,14 @@ private:
     struct Connection {
         sync_socket fd = SYNC_INVALID_SOCKET;
         uint64_t id = 0;
-        bool answered = false;  // greeting read and answered
-        bool greeted = false;   // ... with the right answer
-        Bytes in;               // received, not yet parsed
-        Bytes out;              // queued; bytes before outPos are sent
+        bool answered = false; // greeting read and answered
+        bool greeted = false;  // ... with the right answer
+        Bytes in;              // received, not yet parsed
+        Bytes out;             // queued; bytes before outPos are sent
         size_t outPos = 0;
-        uint64_t queued = 0;    // bytes queued after the greeting reply
-        uint64_t sent = 0;      // of those, bytes sent
-        size_t replyLeft = 0;   // greeting-reply bytes still at the head of out
+        uint64_t queued = 0;  // bytes queued after the greeting reply
+        uint64_t sent = 0;    // of those, bytes sent
+        size_t replyLeft = 0; // greeting-reply bytes still at the head of out
     };
 
     void run();
@@ -226,7 +230,8 @@ private:
     bool queue(const Bytes& bytes, uint64_t* id, uint64_t* target, uint64_t only = 0);
     void pushEvent(Event::Kind kind, std::string text = {}, int32_t value = 0);
     bool waitSent(uint64_t id, uint64_t target, Timeout timeout);
-    template <class Pred> bool waitFor(Timeout timeout, Pred pred) const;
+    template <class Pred>
+    bool waitFor(Timeout timeout, Pred pred) const;
 
     Options options;
     sync_socket listenFd = SYNC_INVALID_SOCKET;

@@ -48,8 +48,7 @@ const ImU32 SELECTION = IM_COL32(80, 140, 255, 70);
 const ImU32 WAVE = IM_COL32(70, 190, 200, 255);
 
 // One colour per interpolation: step, linear, smooth, ramp.
-ImU32 typeColour(int type, int alpha = 255)
-{
+ImU32 typeColour(int type, int alpha = 255) {
     switch (type) {
     case KEY_LINEAR:
         return IM_COL32(90, 205, 120, alpha);
@@ -62,19 +61,16 @@ ImU32 typeColour(int type, int alpha = 255)
     }
 }
 
-const char* typeName(int type)
-{
+const char* typeName(int type) {
     static const char* const NAMES[] = {"step", "linear", "smooth", "ramp"};
     return type >= 0 && type < KEY_TYPE_COUNT ? NAMES[type] : "?";
 }
 
-EditorWindow* owner(GLFWwindow* window)
-{
+EditorWindow* owner(GLFWwindow* window) {
     return static_cast<EditorWindow*>(glfwGetWindowUserPointer(window));
 }
 
-bool typedChar(ImWchar c)
-{
+bool typedChar(ImWchar c) {
     return (c >= '0' && c <= '9') || c == '-' || c == '.';
 }
 
@@ -84,15 +80,14 @@ bool typedChar(ImWchar c)
 // [SECTION] Window life
 // ---------------------------------------------------------------------------
 
-EditorWindow::EditorWindow(Document& document, Session& editing, const Waveform& waveform, WindowSettings s)
-    : doc(document), session(editing), wave(waveform), settings(std::move(s))
-{
+EditorWindow::EditorWindow(Document& document, Session& editing, const Waveform& waveform,
+                           WindowSettings s)
+    : doc(document), session(editing), wave(waveform), settings(std::move(s)) {
     if (settings.offerRestore)
         prompt = Prompt::RESTORE;
 }
 
-EditorWindow::~EditorWindow()
-{
+EditorWindow::~EditorWindow() {
     if (imguiReady) {
         ImGui_ImplOpenGL3_Shutdown();
         ImGui_ImplGlfw_Shutdown();
@@ -103,8 +98,7 @@ EditorWindow::~EditorWindow()
     glfwTerminate();
 }
 
-bool EditorWindow::open(std::string& error)
-{
+bool EditorWindow::open(std::string& error) {
     if (!glfwInit()) {
         error = "cannot open a window (no display?)";
         return false;
@@ -126,7 +120,9 @@ bool EditorWindow::open(std::string& error)
         if (action != GLFW_RELEASE)
             owner(w)->inputs.push_back(Input{key, mods, 0});
     });
-    glfwSetCharCallback(window, [](GLFWwindow* w, unsigned int c) { owner(w)->inputs.push_back(Input{0, 0, c}); });
+    glfwSetCharCallback(window, [](GLFWwindow* w, unsigned int c) {
+        owner(w)->inputs.push_back(Input{0, 0, c});
+    });
 
     IMGUI_CHECKVERSION();
     ImGui::CreateContext();
@@ -140,13 +136,11 @@ bool EditorWindow::open(std::string& error)
     return true;
 }
 
-void EditorWindow::wake()
-{
+void EditorWindow::wake() {
     glfwPostEmptyEvent();
 }
 
-void EditorWindow::run()
-{
+void EditorWindow::run() {
     while (!quit) {
         // Idle until a key, the player or the recovery timer needs us.
         glfwWaitEventsTimeout(0.5);
@@ -165,8 +159,7 @@ void EditorWindow::run()
     }
 }
 
-void EditorWindow::buildFrame()
-{
+void EditorWindow::buildFrame() {
     ImGui_ImplOpenGL3_NewFrame();
     ImGui_ImplGlfw_NewFrame();
     ImGui::NewFrame();
@@ -192,8 +185,7 @@ void EditorWindow::buildFrame()
     ImGui::Render();
 }
 
-void EditorWindow::present()
-{
+void EditorWindow::present() {
     int fbWidth = 0, fbHeight = 0;
     glfwGetFramebufferSize(window, &fbWidth, &fbHeight);
     glViewport(0, 0, fbWidth, fbHeight);
@@ -203,8 +195,7 @@ void EditorWindow::present()
     glfwSwapBuffers(window);
 }
 
-void EditorWindow::updateTitle()
-{
+void EditorWindow::updateTitle() {
     std::string text = "Tolvane editor - " + settings.group + " : " + settings.name + " - " +
                        (session.connected() ? "connected" : "waiting for the player");
     if (doc.modified())
@@ -219,14 +210,12 @@ void EditorWindow::updateTitle()
 // [SECTION] Keys
 // ---------------------------------------------------------------------------
 
-void EditorWindow::moveTo(int track, int row, bool extend)
-{
+void EditorWindow::moveTo(int track, int row, bool extend) {
     doc.moveCursor(track, row, extend);
     session.seek(doc.cursorRow());
 }
 
-void EditorWindow::handleInput()
-{
+void EditorWindow::handleInput() {
     std::vector<Input> events;
     events.swap(inputs);
     for (const Input& input : events) {
@@ -239,8 +228,7 @@ void EditorWindow::handleInput()
     }
 }
 
-void EditorWindow::editKey(const Input& input)
-{
+void EditorWindow::editKey(const Input& input) {
     bool shift = (input.mods & GLFW_MOD_SHIFT) != 0;
     int track = doc.cursorTrack();
     int row = doc.cursorRow();
@@ -290,8 +278,7 @@ void EditorWindow::editKey(const Input& input)
     }
 }
 
-void EditorWindow::controlKey(int key, bool shift)
-{
+void EditorWindow::controlKey(int key, bool shift) {
     if (key == GLFW_KEY_Z && shift)
         session.setMessage(doc.redo() ? "redone" : "nothing to redo");
     else if (key == GLFW_KEY_Z)
@@ -301,13 +288,13 @@ void EditorWindow::controlKey(int key, bool shift)
     else if (key == GLFW_KEY_X)
         doc.cut(doc.selectionOrCursor());
     else if (key == GLFW_KEY_V)
-        session.setMessage(doc.paste(doc.cursorTrack(), doc.cursorRow()) ? "pasted" : "the clipboard is empty");
+        session.setMessage(
+            doc.paste(doc.cursorTrack(), doc.cursorRow()) ? "pasted" : "the clipboard is empty");
     else if (key == GLFW_KEY_S)
         saveAll();
 }
 
-void EditorWindow::typingKey(const Input& input)
-{
+void EditorWindow::typingKey(const Input& input) {
     if (input.character != 0) {
         if (typedChar(input.character))
             typed += char(input.character);
@@ -320,8 +307,7 @@ void EditorWindow::typingKey(const Input& input)
     }
 }
 
-void EditorWindow::commitTyping()
-{
+void EditorWindow::commitTyping() {
     typing = false;
     char* end = nullptr;
     float value = std::strtof(typed.c_str(), &end);
@@ -334,8 +320,7 @@ void EditorWindow::commitTyping()
     doc.setKey(typedTrack, typedRow, value);
 }
 
-void EditorWindow::promptKey(const Input& input)
-{
+void EditorWindow::promptKey(const Input& input) {
     bool enter = input.key == GLFW_KEY_ENTER || input.key == GLFW_KEY_KP_ENTER;
     if (input.character != 0 || (input.mods & GLFW_MOD_CONTROL))
         return;
@@ -353,8 +338,7 @@ void EditorWindow::promptKey(const Input& input)
     }
 }
 
-void EditorWindow::answerRestore(bool restore)
-{
+void EditorWindow::answerRestore(bool restore) {
     prompt = Prompt::NONE;
     if (!restore) {
         Document::removeRecovery(settings.recoveryDir);
@@ -366,8 +350,7 @@ void EditorWindow::answerRestore(bool restore)
     session.resendAll();
 }
 
-void EditorWindow::answerClose(CloseAnswer answer)
-{
+void EditorWindow::answerClose(CloseAnswer answer) {
     prompt = Prompt::NONE;
     if (answer == CloseAnswer::SAVE) {
         saveAll();
@@ -382,20 +365,18 @@ void EditorWindow::answerClose(CloseAnswer answer)
 // [SECTION] Saving and recovery
 // ---------------------------------------------------------------------------
 
-void EditorWindow::saveAll()
-{
+void EditorWindow::saveAll() {
     if (doc.save()) {
         Document::removeRecovery(settings.recoveryDir);
         recoveryWritten = false;
         session.setMessage("saved " + std::to_string(doc.trackCount()) + " track files");
     } else {
-        session.setMessage("save failed: a track file could not be written (" + std::string(std::strerror(errno)) +
-                           ")");
+        session.setMessage("save failed: a track file could not be written (" +
+                           std::string(std::strerror(errno)) + ")");
     }
 }
 
-void EditorWindow::keepRecovery()
-{
+void EditorWindow::keepRecovery() {
     // A restore offer still open keeps the old copy as it is.
     if (prompt == Prompt::RESTORE)
         return;
@@ -423,8 +404,7 @@ void EditorWindow::keepRecovery()
 // [SECTION] Drawing: header, grid, waveform, curve, status, prompts
 // ---------------------------------------------------------------------------
 
-void EditorWindow::drawHeader(float x0, float width)
-{
+void EditorWindow::drawHeader(float x0, float width) {
     ImDrawList* draw = ImGui::GetBackgroundDrawList();
     float height = line + 10.0f;
     draw->AddRectFilled(ImVec2(0, 0), ImVec2(ImGui::GetIO().DisplaySize.x, height), PANEL);
@@ -441,7 +421,8 @@ void EditorWindow::drawHeader(float x0, float width)
     for (int t = firstTrack; t < doc.trackCount() && t < firstTrack + columns; ++t) {
         float x = x0 + float(t - firstTrack) * COLUMN_WIDTH;
         if (t == cursor)
-            draw->AddRectFilled(ImVec2(x, 0), ImVec2(x + COLUMN_WIDTH - 1, height), IM_COL32(60, 68, 90, 255));
+            draw->AddRectFilled(ImVec2(x, 0), ImVec2(x + COLUMN_WIDTH - 1, height),
+                                IM_COL32(60, 68, 90, 255));
         draw->PushClipRect(ImVec2(x, 0), ImVec2(x + COLUMN_WIDTH - 4, height), true);
         draw->AddText(ImVec2(x + 4, 5), t == cursor ? CURSOR_CELL : TEXT, doc.track(t).name);
         draw->PopClipRect();
@@ -450,8 +431,7 @@ void EditorWindow::drawHeader(float x0, float width)
         draw->AddText(ImVec2(x0 + 4, 5), DIM_TEXT, "no tracks");
 }
 
-void EditorWindow::drawGrid(float x0, float top, float width, float height)
-{
+void EditorWindow::drawGrid(float x0, float top, float width, float height) {
     ImDrawList* draw = ImGui::GetBackgroundDrawList();
     int visible = std::max(1, int(height / line));
     // The cursor row stays in the middle; rows run down past it.
@@ -467,7 +447,8 @@ void EditorWindow::drawGrid(float x0, float top, float width, float height)
         bool beat = row % rpb == 0;
         bool bar = row % (rpb * BEATS_PER_BAR) == 0;
         if (beat)
-            draw->AddLine(ImVec2(WAVE_WIDTH, y), ImVec2(rightEdge, y), bar ? BAR_LINE : BEAT_LINE, bar ? 2.0f : 1.0f);
+            draw->AddLine(ImVec2(WAVE_WIDTH, y), ImVec2(rightEdge, y), bar ? BAR_LINE : BEAT_LINE,
+                          bar ? 2.0f : 1.0f);
         char number[16];
         std::snprintf(number, sizeof(number), "%04d", row);
         draw->AddText(ImVec2(WAVE_WIDTH + 4, y + 1), beat ? TEXT : DIM_TEXT, number);
@@ -492,11 +473,12 @@ void EditorWindow::drawGrid(float x0, float top, float width, float height)
         if (typing) {
             float tx = x0 + float(typedTrack - firstTrack) * COLUMN_WIDTH;
             float ty = top + float(typedRow - firstRow) * line;
-            draw->AddRectFilled(ImVec2(tx, ty), ImVec2(tx + COLUMN_WIDTH - 1, ty + line), IM_COL32(50, 44, 20, 255));
+            draw->AddRectFilled(ImVec2(tx, ty), ImVec2(tx + COLUMN_WIDTH - 1, ty + line),
+                                IM_COL32(50, 44, 20, 255));
             draw->AddText(ImVec2(tx + 6, ty + 1), CURSOR_CELL, (typed + "_").c_str());
         }
-        draw->AddRect(ImVec2(cx, cursorY), ImVec2(cx + COLUMN_WIDTH - 1, cursorY + line), CURSOR_CELL, 0.0f, 0,
-                      2.0f);
+        draw->AddRect(ImVec2(cx, cursorY), ImVec2(cx + COLUMN_WIDTH - 1, cursorY + line),
+                      CURSOR_CELL, 0.0f, 0, 2.0f);
     }
     draw->PopClipRect();
     drawCurve(rightEdge, top, ImGui::GetIO().DisplaySize.x - rightEdge, height, firstRow, lastRow);
@@ -504,13 +486,13 @@ void EditorWindow::drawGrid(float x0, float top, float width, float height)
 
 // Walks only the visible rows: the key on or above the first one is found by
 // binary search, then the keys follow in order.
-void EditorWindow::drawTrackColumn(int track, float x, float top, int firstRow, int lastRow)
-{
+void EditorWindow::drawTrackColumn(int track, float x, float top, int firstRow, int lastRow) {
     ImDrawList* draw = ImGui::GetBackgroundDrawList();
     const sync_track& tr = doc.track(track);
     int start = std::max(firstRow, 0);
     int key = doc.keyAtOrAbove(track, start);
-    draw->AddLine(ImVec2(x + COLUMN_WIDTH - 1, top), ImVec2(x + COLUMN_WIDTH - 1, top + float(lastRow - firstRow + 1) * line),
+    draw->AddLine(ImVec2(x + COLUMN_WIDTH - 1, top),
+                  ImVec2(x + COLUMN_WIDTH - 1, top + float(lastRow - firstRow + 1) * line),
                   IM_COL32(40, 44, 54, 255));
     for (int row = start; row <= lastRow; ++row) {
         while (key + 1 < tr.key_count && tr.keys[key + 1].row <= row)
@@ -518,37 +500,41 @@ void EditorWindow::drawTrackColumn(int track, float x, float top, int firstRow, 
         float y = top + float(row - firstRow) * line;
         if (key >= 0 && tr.keys[key].row == row) {
             const track_key& k = tr.keys[key];
-            draw->AddRectFilled(ImVec2(x + 1, y + 1), ImVec2(x + COLUMN_WIDTH - 2, y + line - 1), typeColour(k.type, 70));
-            draw->AddRectFilled(ImVec2(x + 1, y + 1), ImVec2(x + 4, y + line - 1), typeColour(k.type));
+            draw->AddRectFilled(ImVec2(x + 1, y + 1), ImVec2(x + COLUMN_WIDTH - 2, y + line - 1),
+                                typeColour(k.type, 70));
+            draw->AddRectFilled(ImVec2(x + 1, y + 1), ImVec2(x + 4, y + line - 1),
+                                typeColour(k.type));
             char text[32];
             std::snprintf(text, sizeof(text), "%9.3f", double(k.value));
             draw->AddText(ImVec2(x + 8, y + 1), TEXT, text);
         } else if (key >= 0 && key + 1 < tr.key_count) {
             int type = tr.keys[key].type;
             draw->AddRectFilled(ImVec2(x + 1, y), ImVec2(x + 4, y + line), typeColour(type));
-            draw->AddRectFilled(ImVec2(x + 4, y), ImVec2(x + COLUMN_WIDTH - 2, y + line), typeColour(type, 16));
+            draw->AddRectFilled(ImVec2(x + 4, y), ImVec2(x + COLUMN_WIDTH - 2, y + line),
+                                typeColour(type, 16));
         }
     }
 }
 
-void EditorWindow::drawWaveform(float x, float top, float height, int firstRow, int lastRow)
-{
+void EditorWindow::drawWaveform(float x, float top, float height, int firstRow, int lastRow) {
     ImDrawList* draw = ImGui::GetBackgroundDrawList();
     draw->AddRectFilled(ImVec2(x, top), ImVec2(x + WAVE_WIDTH - 2, top + height), PANEL);
     float mid = x + WAVE_WIDTH / 2.0f - 1.0f;
     float half = WAVE_WIDTH / 2.0f - 4.0f;
     for (int row = std::max(firstRow, 0); row <= lastRow && row < wave.rows(); ++row) {
         float y = top + float(row - firstRow) * line;
-        draw->AddRectFilled(ImVec2(mid + wave.low(row) * half, y + 1),
-                            ImVec2(mid + std::max(wave.high(row) * half, wave.low(row) * half + 1.0f), y + line - 1),
-                            WAVE);
+        draw->AddRectFilled(
+            ImVec2(mid + wave.low(row) * half, y + 1),
+            ImVec2(mid + std::max(wave.high(row) * half, wave.low(row) * half + 1.0f),
+                   y + line - 1),
+            WAVE);
     }
     if (wave.rows() == 0)
         draw->AddText(ImVec2(x + 6, top + 4), DIM_TEXT, "no tune");
 }
 
-void EditorWindow::drawCurve(float x, float top, float width, float height, int firstRow, int lastRow)
-{
+void EditorWindow::drawCurve(float x, float top, float width, float height, int firstRow,
+                             int lastRow) {
     ImDrawList* draw = ImGui::GetBackgroundDrawList();
     draw->AddRectFilled(ImVec2(x + 2, top), ImVec2(x + width, top + height), PANEL);
     if (doc.trackCount() == 0 || width < 40.0f)
@@ -585,7 +571,8 @@ void EditorWindow::drawCurve(float x, float top, float width, float height, int 
             ++key;
         ImU32 colour = key >= 0 ? typeColour(tr.keys[key].type) : typeColour(KEY_STEP);
         float y0 = top + float(row - firstRow) * line + line / 2;
-        draw->AddLine(ImVec2(px(values[i - 1]), y0), ImVec2(px(values[i]), y0 + line / STEPS), colour, 2.0f);
+        draw->AddLine(ImVec2(px(values[i - 1]), y0), ImVec2(px(values[i]), y0 + line / STEPS),
+                      colour, 2.0f);
     }
     for (int i = std::max(doc.keyAtOrAbove(doc.cursorTrack(), start), 0); i < tr.key_count; ++i) {
         if (tr.keys[i].row > lastRow)
@@ -598,13 +585,13 @@ void EditorWindow::drawCurve(float x, float top, float width, float height, int 
     draw->PopClipRect();
 }
 
-void EditorWindow::drawStatus(float top)
-{
+void EditorWindow::drawStatus(float top) {
     ImDrawList* draw = ImGui::GetBackgroundDrawList();
     ImVec2 size = ImGui::GetIO().DisplaySize;
     draw->AddRectFilled(ImVec2(0, top), size, PANEL);
-    std::string text = std::string(session.connected() ? "connected" : "waiting for the player") + "   row " +
-                       std::to_string(doc.cursorRow()) + "   " + doc.timeText(doc.cursorRow()) + "   " +
+    std::string text = std::string(session.connected() ? "connected" : "waiting for the player") +
+                       "   row " + std::to_string(doc.cursorRow()) + "   " +
+                       doc.timeText(doc.cursorRow()) + "   " +
                        (session.playing() ? "playing" : "paused");
     if (doc.trackCount() > 0) {
         int key = doc.keyAtOrAbove(doc.cursorTrack(), doc.cursorRow());
@@ -615,13 +602,13 @@ void EditorWindow::drawStatus(float top)
     draw->AddText(ImVec2(8, top + 4), session.connected() ? TEXT : CURSOR_CELL, text.c_str());
 }
 
-void EditorWindow::drawPrompt()
-{
+void EditorWindow::drawPrompt() {
     ImVec2 size = ImGui::GetIO().DisplaySize;
     ImGui::GetForegroundDrawList()->AddRectFilled(ImVec2(0, 0), size, IM_COL32(0, 0, 0, 120));
     ImGui::SetNextWindowPos(ImVec2(size.x / 2, size.y / 2), ImGuiCond_Always, ImVec2(0.5f, 0.5f));
     ImGui::Begin("##prompt", nullptr,
-                 ImGuiWindowFlags_NoDecoration | ImGuiWindowFlags_AlwaysAutoResize | ImGuiWindowFlags_NoSavedSettings);
+                 ImGuiWindowFlags_NoDecoration | ImGuiWindowFlags_AlwaysAutoResize |
+                     ImGuiWindowFlags_NoSavedSettings);
     if (prompt == Prompt::RESTORE) {
         ImGui::Text("Unsaved edits of an earlier session were found:");
         ImGui::TextDisabled("%s", settings.recoveryDir.c_str());

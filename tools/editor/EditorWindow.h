@@ -21,9 +21,9 @@ struct GLFWwindow;
 namespace Tolvane::Editor {
 
 struct WindowSettings {
-    std::string group;        // the demo's group and name, for the title
+    std::string group; // the demo's group and name, for the title
     std::string name;
-    std::string recoveryDir;  // where the recovery copy goes
+    std::string recoveryDir;   // where the recovery copy goes
     bool offerRestore = false; // a recovery copy was found at start
     int width = 1100;
     int height = 720;
@@ -31,7 +31,8 @@ struct WindowSettings {
 
 class EditorWindow {
 public:
-    EditorWindow(Document& document, Session& session, const Waveform& waveform, WindowSettings settings);
+    EditorWindow(Document& document, Session& session, const Waveform& waveform,
+                 WindowSettings settings);
     ~EditorWindow();
     EditorWindow(const EditorWindow&) = delete;
     EditorWindow& operator=(const EditorWindow&) = delete;
@@ -50,8 +51,16 @@ public:
     void present();
 
 private:
-    enum class Prompt { NONE, RESTORE, CLOSE };
-    enum class CloseAnswer { SAVE, DISCARD, CANCEL };
+    enum class Prompt {
+        NONE,
+        RESTORE,
+        CLOSE
+    };
+    enum class CloseAnswer {
+        SAVE,
+        DISCARD,
+        CANCEL
+    };
 
     // A key press (or repeat) or a typed character, in arrival order.
     struct Input {

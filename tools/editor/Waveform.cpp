@@ -7,8 +7,7 @@
 
 namespace Tolvane::Editor {
 
-bool Waveform::load(const std::string& path, double rowRate, std::string& error)
-{
+bool Waveform::load(const std::string& path, double rowRate, std::string& error) {
     lows.clear();
     highs.clear();
     SF_INFO info{};

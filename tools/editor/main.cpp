@@ -43,8 +43,7 @@ struct Arguments {
 };
 
 // Returns 0 to go on, else the exit status plus one (so 1 means exit 0).
-int parse(int argc, char** argv, Arguments& args)
-{
+int parse(int argc, char** argv, Arguments& args) {
     bool named = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
@@ -81,8 +80,7 @@ int parse(int argc, char** argv, Arguments& args)
 }
 
 // Why the configuration gives no tracks, or empty when it reads well.
-std::string configurationProblem(const std::string& path, Configuration& config)
-{
+std::string configurationProblem(const std::string& path, Configuration& config) {
     if (!config.read(path))
         return "cannot read " + path + ": no tracks";
     std::ifstream in(path, std::ios::binary);
@@ -97,8 +95,7 @@ std::string configurationProblem(const std::string& path, Configuration& config)
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     Arguments args;
     if (int done = parse(argc, argv, args))
         return done - 1;
@@ -117,8 +114,8 @@ int main(int argc, char** argv)
     };
     EditorLink link(options);
     if (!link.listening()) {
-        std::cerr << "tolvane-editor: cannot listen on " << args.host << " port " << args.port << ": "
-                  << link.listenError() << "\n";
+        std::cerr << "tolvane-editor: cannot listen on " << args.host << " port " << args.port
+                  << ": " << link.listenError() << "\n";
         return 1;
     }
 
@@ -134,14 +131,17 @@ int main(int argc, char** argv)
     std::vector<std::string> refused = doc.load(names);
     Session session(doc, link);
     if (!refused.empty())
-        problem = "malformed track file " + refused.front() +
-                  (refused.size() > 1 ? " and " + std::to_string(refused.size() - 1) + " more" : "") +
-                  ": the track starts empty; the file is kept until you save";
+        problem =
+            "malformed track file " + refused.front() +
+            (refused.size() > 1 ? " and " + std::to_string(refused.size() - 1) + " more" : "") +
+            ": the track starts empty; the file is kept until you save";
     Waveform waveform;
     std::string tuneError;
     if (!waveform.load(config.tune.file, doc.rowRate(), tuneError) && problem.empty())
         problem = "no waveform: " + tuneError;
-    session.setMessage(problem.empty() ? "listening on " + args.host + " port " + std::to_string(link.port()) : problem);
+    session.setMessage(problem.empty()
+                           ? "listening on " + args.host + " port " + std::to_string(link.port())
+                           : problem);
 
     WindowSettings settings;
     settings.group = config.demo.group;

@@ -44,14 +44,16 @@ std::vector<unsigned char> enlarge(const std::vector<unsigned char>& image, int 
         for (int x = 0; x < bigWidth; ++x) {
             const size_t from = (static_cast<size_t>(y / factor) * width + x / factor) * 4;
             const size_t to = (static_cast<size_t>(y) * bigWidth + x) * 4;
-            std::copy_n(image.begin() + static_cast<long>(from), 4, big.begin() + static_cast<long>(to));
+            std::copy_n(image.begin() + static_cast<long>(from), 4,
+                        big.begin() + static_cast<long>(to));
         }
     }
     return big;
 }
 
 bool save(const std::string& path, const std::vector<unsigned char>& image, int width, int height) {
-    if (lodepng::encode(path, image, static_cast<unsigned>(width), static_cast<unsigned>(height)) != 0) {
+    if (lodepng::encode(path, image, static_cast<unsigned>(width), static_cast<unsigned>(height)) !=
+        0) {
         std::fprintf(stderr, "font_preview: cannot write %s\n", path.c_str());
         return false;
     }
@@ -142,8 +144,9 @@ bool drawLog(const std::string& directory, GLFWwindow* window, int width, int he
     logger.write(Tolvane::Logger::INFO, "tolvane 1.4");
     logger.write(Tolvane::Logger::INFO, std::string("opengl vendor:   ") +
                                             reinterpret_cast<const char*>(glGetString(GL_VENDOR)));
-    logger.write(Tolvane::Logger::INFO, std::string("opengl renderer  ") +
-                                            reinterpret_cast<const char*>(glGetString(GL_RENDERER)));
+    logger.write(Tolvane::Logger::INFO,
+                 std::string("opengl renderer  ") +
+                     reinterpret_cast<const char*>(glGetString(GL_RENDERER)));
     logger.write(Tolvane::Logger::INFO, std::string("opengl version:  ") +
                                             reinterpret_cast<const char*>(glGetString(GL_VERSION)));
     logger.write(Tolvane::Logger::INFO,
@@ -156,7 +159,8 @@ bool drawLog(const std::string& directory, GLFWwindow* window, int width, int he
     std::vector<unsigned char> image = readFramebuffer(width, height);
     logger.releaseGraphics();
     return save(directory + "/font-log.png", image, width, height) &&
-           save(directory + "/font-log-x2.png", enlarge(image, width, height, 2), width * 2, height * 2);
+           save(directory + "/font-log-x2.png", enlarge(image, width, height, 2), width * 2,
+                height * 2);
 }
 
 } // namespace

@@ -74,7 +74,9 @@ const char* const CONFIGURATION = R"({
 constexpr uint32_t TRACK_COUNT = 9; // fade, pos.x/y, col.x/y/z, spare.x/y/z
 constexpr int32_t ROWS = 60 * 16;   // the tone's length in rows (16 rows a second)
 
-void writeFile(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
+void writeFile(const std::string& path, const std::string& text) {
+    std::ofstream(path) << text;
+}
 
 // The player's resident memory in KiB, or -1 when it is gone.
 long residentKiB(pid_t pid) {
@@ -160,7 +162,9 @@ std::string writeDemo() {
     writeFile(dir + "/vertex.glsl", VERTEX_SHADER);
     writeFile(dir + "/fragment.glsl", FRAGMENT_SHADER);
     writeFile(dir + "/configuration.json", CONFIGURATION);
-    if (std::system(("sox -q -n -r 44100 -c 2 '" + dir + "/tone.wav' synth 60 sine 440 vol 0.2").c_str()) != 0) {
+    if (std::system(
+            ("sox -q -n -r 44100 -c 2 '" + dir + "/tone.wav' synth 60 sine 440 vol 0.2").c_str()) !=
+        0) {
         return "";
     }
     return dir;
@@ -195,7 +199,8 @@ public:
             const int32_t r = row(random);
             keys[t].insert(r);
             ++tally.keys;
-            return TestEditor::encodeSetKey(t, r, value(random), static_cast<uint8_t>(type(random)));
+            return TestEditor::encodeSetKey(t, r, value(random),
+                                            static_cast<uint8_t>(type(random)));
         }
         if (what < 900) {
             const uint32_t t = track(random);
@@ -213,7 +218,8 @@ public:
         }
         if (what < 960) {
             ++tally.seeks;
-            return TestEditor::encodeSetRow(std::uniform_int_distribution<int32_t>(0, ROWS - 16)(random));
+            return TestEditor::encodeSetRow(
+                std::uniform_int_distribution<int32_t>(0, ROWS - 16)(random));
         }
         if (what < 998) {
             // Mostly playing: a pause is lifted by the next such command.
@@ -253,7 +259,8 @@ public:
         tally.rss = residentKiB(pid);
         const long ticks = cpuTicks(pid);
         const double seconds = std::chrono::duration<double>(now - last).count();
-        const double cpu = 100.0 * static_cast<double>(ticks - lastTicks) / ticksPerSecond / seconds;
+        const double cpu =
+            100.0 * static_cast<double>(ticks - lastTicks) / ticksPerSecond / seconds;
         lastTicks = ticks;
         last = now;
         const double elapsed = std::chrono::duration<double>(now - start).count();
@@ -334,16 +341,21 @@ bool stopPlayer(pid_t pid) {
 bool report(const TestEditor& editor, const std::string& dir, const Tally& tally) {
     const std::string errors = readAll(dir + "/stderr.txt");
     const std::string output = readAll(dir + "/stdout.txt");
-    std::printf("sent %llu commands: %llu keys, %llu deletions, %llu seeks, %llu pauses, %llu saves\n",
-                static_cast<unsigned long long>(tally.sent), static_cast<unsigned long long>(tally.keys),
-                static_cast<unsigned long long>(tally.deletions), static_cast<unsigned long long>(tally.seeks),
-                static_cast<unsigned long long>(tally.pauses), static_cast<unsigned long long>(tally.saves));
-    std::printf("connections %d, protocol errors %zu, player output %zu bytes, error output %zu bytes\n",
-                editor.connectionCount(), editor.protocolErrors().size(), output.size(), errors.size());
+    std::printf(
+        "sent %llu commands: %llu keys, %llu deletions, %llu seeks, %llu pauses, %llu saves\n",
+        static_cast<unsigned long long>(tally.sent), static_cast<unsigned long long>(tally.keys),
+        static_cast<unsigned long long>(tally.deletions),
+        static_cast<unsigned long long>(tally.seeks), static_cast<unsigned long long>(tally.pauses),
+        static_cast<unsigned long long>(tally.saves));
+    std::printf(
+        "connections %d, protocol errors %zu, player output %zu bytes, error output %zu bytes\n",
+        editor.connectionCount(), editor.protocolErrors().size(), output.size(), errors.size());
     std::printf("VmRSS after 1 min %ld KiB, at the end %ld KiB\n", tally.rssAtOneMinute, tally.rss);
     bool clean = true;
-    if (editor.connectionCount() != 1 || !editor.protocolErrors().empty() || !errors.empty() || !output.empty()) {
-        std::cerr << "editor_soak: link dropped or the player wrote something:\n" << output << errors;
+    if (editor.connectionCount() != 1 || !editor.protocolErrors().empty() || !errors.empty() ||
+        !output.empty()) {
+        std::cerr << "editor_soak: link dropped or the player wrote something:\n"
+                  << output << errors;
         clean = false;
     }
     const long grown = tally.rssAtOneMinute + std::max(tally.rssAtOneMinute / 10, 8192L);
@@ -359,7 +371,8 @@ bool report(const TestEditor& editor, const std::string& dir, const Tally& tally
 int main(int argc, char** argv) {
     Options options;
     if (!parseOptions(argc, argv, options)) {
-        std::cerr << "usage: editor_soak --player PATH [--minutes N] [--rate COMMANDS_PER_SECOND]\n";
+        std::cerr
+            << "usage: editor_soak --player PATH [--minutes N] [--rate COMMANDS_PER_SECOND]\n";
         return 2;
     }
     const std::string dir = writeDemo();
@@ -374,8 +387,8 @@ int main(int argc, char** argv) {
     }
 
     const pid_t pid = startPlayer(options.player, dir);
-    std::cout << "editor_soak: player " << pid << " in " << dir << ", " << options.minutes << " min at "
-              << options.rate << " commands/s" << std::endl;
+    std::cout << "editor_soak: player " << pid << " in " << dir << ", " << options.minutes
+              << " min at " << options.rate << " commands/s" << std::endl;
     if (!editor.waitForClient(30s) || !editor.waitForTrackRequests(TRACK_COUNT, 10s)) {
         std::cerr << "editor_soak: the player did not link\n";
         kill(pid, SIGKILL);

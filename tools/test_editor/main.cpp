@@ -32,19 +32,16 @@ namespace {
 
 std::mutex printLock;
 
-void print(const std::string& line)
-{
+void print(const std::string& line) {
     std::lock_guard<std::mutex> lock(printLock);
     std::cout << line << std::endl;
 }
 
-void usage()
-{
+void usage() {
     std::cerr << "usage: test_editor [--port N] [--reply TEXT]\n";
 }
 
-bool parseHex(std::istringstream& in, TestEditor::Bytes& out)
-{
+bool parseHex(std::istringstream& in, TestEditor::Bytes& out) {
     std::string word;
     while (in >> word) {
         char* end = nullptr;
@@ -57,8 +54,7 @@ bool parseHex(std::istringstream& in, TestEditor::Bytes& out)
 }
 
 // Runs one command line; false on "quit".
-bool execute(TestEditor& editor, const std::string& line)
-{
+bool execute(TestEditor& editor, const std::string& line) {
     std::istringstream in(line);
     std::string cmd;
     if (!(in >> cmd))
@@ -120,8 +116,7 @@ bool execute(TestEditor& editor, const std::string& line)
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     TestEditor::Options options;
     options.log = [](const std::string& event) { print("* " + event); };
     for (int i = 1; i < argc; ++i) {
