@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     # toolchain
-    build-essential cmake pkg-config git clang libclang-rt-14-dev
+    build-essential cmake pkg-config git clang libclang-rt-14-dev clang-format
     # zlib: the texture fuzz target repairs the image data of the PNGs it mutates
     zlib1g-dev
     # window, GL entry points, configuration, PNG

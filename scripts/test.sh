@@ -11,6 +11,9 @@ jobs=$(nproc)
 
 "$root/scripts/install-deps.sh"
 
+echo "== source format"
+"$root/scripts/check-format.sh"
+
 export SDL_AUDIODRIVER=dummy
 export LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0"
 export ASAN_OPTIONS="detect_leaks=1"
