@@ -40,16 +40,6 @@ using namespace Tolvane::Fuzz;
 
 namespace {
 
-// Command codes on the link.
-enum : uint8_t {
-    SET_KEY = 0,
-    DELETE_KEY = 1,
-    GET_TRACK = 2,
-    SET_ROW = 3,
-    PAUSE = 4,
-    SAVE_TRACKS = 5
-};
-
 // The tracks of the device, in creation order (= index on the link). The
 // first is created before the link comes up, the others while it is up; the
 // names exercise the file name encoding and a subdirectory on save.

@@ -7,6 +7,7 @@
 #endif
 
 #include "files.h"
+#include "sockets.h"
 #include "sync.h"
 
 #include <assert.h>
@@ -21,42 +22,13 @@
 #include <time.h>
 
 #ifdef _WIN32
-#include <winsock2.h>
-#include <ws2tcpip.h>
 #include <windows.h>
 #include <direct.h>
 #include <io.h>
-#define closesocket_(s) closesocket(s)
-#define SEND_FLAGS      0
 #ifndef S_ISDIR
 #define S_ISDIR(m) (((m)&_S_IFMT) == _S_IFDIR)
 #endif
-#else
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-#define closesocket_(s) close(s)
-#ifdef MSG_NOSIGNAL
-#define SEND_FLAGS MSG_NOSIGNAL /* a vanished editor must not kill us */
-#else
-#define SEND_FLAGS 0
 #endif
-#endif
-
-/* Command codes on the editor link. */
-enum {
-    SET_KEY = 0,
-    DELETE_KEY = 1,
-    GET_TRACK = 2,
-    SET_ROW = 3,
-    PAUSE = 4,
-    SAVE_TRACKS = 5
-};
 
 static const char CLIENT_GREET[] = "hello, synctracker!";
 static const char SERVER_GREET[] = "hello, demo!";
@@ -561,12 +533,7 @@ static int64_t now_ms(void) {
 /* Returns whether the last socket call failed only because it would have
  * had to wait (or was interrupted, which is retried the same way). */
 static int socket_would_wait(void) {
-#ifdef _WIN32
-    int e = WSAGetLastError();
-    return e == WSAEWOULDBLOCK || e == WSAEINPROGRESS || e == WSAEINTR;
-#else
-    return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINPROGRESS || errno == EINTR;
-#endif
+    return sync_socket_would_block() || sync_socket_interrupted();
 }
 
 /* Waits up to timeout_ms (0: not at all) until the socket can be read
@@ -605,15 +572,8 @@ static int socket_wait(sync_socket s, int want_write, int timeout_ms) {
  * leave at once instead of waiting for the last one's acknowledgement. */
 static int socket_prepare(sync_socket s) {
     int one = 1;
-#ifdef _WIN32
-    u_long on = 1;
-    if (ioctlsocket(s, FIONBIO, &on) != 0)
+    if (sync_socket_set_nonblocking(s) != 0)
         return -1;
-#else
-    int flags = fcntl(s, F_GETFL, 0);
-    if (flags < 0 || fcntl(s, F_SETFL, flags | O_NONBLOCK) < 0)
-        return -1;
-#endif
 #ifdef SO_NOSIGPIPE
     setsockopt(s, SOL_SOCKET, SO_NOSIGPIPE, &one, sizeof(one));
 #endif
@@ -631,7 +591,7 @@ static int xsend(sync_socket s, const void* buf, size_t len) {
 #ifdef _WIN32
         int n = send(s, p, (int)len, 0);
 #else
-        ssize_t n = send(s, p, len, SEND_FLAGS);
+        ssize_t n = send(s, p, len, SYNC_SEND_FLAGS);
 #endif
         if (n > 0) {
             p += n;
@@ -680,23 +640,10 @@ static long xrecv(sync_socket s, struct sync_link* n) {
     return total;
 }
 
-/* Starts the socket library once a process; retried until it works. */
-static int socket_startup(void) {
-#ifdef _WIN32
-    static int started = 0;
-    WSADATA wsa;
-    if (!started && WSAStartup(MAKEWORD(2, 0), &wsa) == 0)
-        started = 1;
-    return started ? 0 : -1;
-#else
-    return 0;
-#endif
-}
-
 /* Closes the editor link, if any, and forgets what it left unhandled. */
 static void close_link(sync_device* d) {
     if (d->link != SYNC_INVALID_SOCKET) {
-        closesocket_(d->link);
+        sync_socket_close(d->link);
         d->link = SYNC_INVALID_SOCKET;
     }
     d->net->start = d->net->end = 0;
@@ -716,7 +663,7 @@ static void close_link(sync_device* d) {
 static void attempt_end(sync_device* d) {
     struct sync_link* n = d->net;
     if (d->pending != SYNC_INVALID_SOCKET) {
-        closesocket_(d->pending);
+        sync_socket_close(d->pending);
         d->pending = SYNC_INVALID_SOCKET;
     }
     if (n->addrs)
@@ -741,7 +688,7 @@ static int attempt_greet(sync_device* d) {
 static void attempt_next_address(sync_device* d) {
     struct sync_link* n = d->net;
     if (d->pending != SYNC_INVALID_SOCKET) {
-        closesocket_(d->pending);
+        sync_socket_close(d->pending);
         d->pending = SYNC_INVALID_SOCKET;
     }
     while (n->next && d->pending == SYNC_INVALID_SOCKET) {
@@ -751,11 +698,11 @@ static void attempt_next_address(sync_device* d) {
         if (s == SYNC_INVALID_SOCKET)
             continue;
         if (socket_prepare(s) != 0) {
-            closesocket_(s);
+            sync_socket_close(s);
             continue;
         }
         if (connect(s, a->ai_addr, (socklen_t)a->ai_addrlen) != 0 && !socket_would_wait()) {
-            closesocket_(s);
+            sync_socket_close(s);
             continue;
         }
         d->pending = s;
@@ -770,7 +717,7 @@ static int attempt_begin(sync_device* d, const char* host, unsigned short port) 
     struct addrinfo hints;
     char service[6];
 
-    if (socket_startup())
+    if (sync_socket_startup())
         return -1;
     memset(&hints, 0, sizeof(hints));
     hints.ai_family = AF_UNSPEC;

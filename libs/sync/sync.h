@@ -57,6 +57,16 @@ enum key_type {
     KEY_TYPE_COUNT
 };
 
+/* The byte that opens each message on the editor link. */
+enum sync_command {
+    SET_KEY = 0,     /* editor -> player: track, row, value, type */
+    DELETE_KEY = 1,  /* editor -> player: track, row */
+    GET_TRACK = 2,   /* player -> editor: name length, name */
+    SET_ROW = 3,     /* both ways: row */
+    PAUSE = 4,       /* editor -> player: flag */
+    SAVE_TRACKS = 5, /* editor -> player */
+};
+
 /* One key: a value on a row, and the shape of the segment that follows. */
 struct track_key {
     int row;
