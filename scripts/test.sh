@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the project needs, builds it, and runs every test: once in an
 # ordinary build and once under AddressSanitizer + UndefinedBehaviorSanitizer;
-# then runs each fuzz target for a short while (TOLVANE_FUZZ_SECONDS, 30 by
+# then runs each fuzz target for a short while (TOLVANE_FUZZ_SECONDS, 20 by
 # default); then cross-builds for Windows and tests that under Wine
 # (scripts/test-windows.sh). Exits non-zero when anything fails.
 set -euo pipefail
@@ -40,7 +40,7 @@ build_and_test build-asan " under AddressSanitizer and UndefinedBehaviorSanitize
     -DCMAKE_BUILD_TYPE=Debug -DTOLVANE_SANITIZE=ON -DTOLVANE_BENCHMARKS=OFF
 
 echo "== fuzz each target briefly"
-"$root/scripts/fuzz.sh" "${TOLVANE_FUZZ_SECONDS:-30}"
+"$root/scripts/fuzz.sh" "${TOLVANE_FUZZ_SECONDS:-20}"
 
 echo "== the Windows build, its tests under Wine"
 "$root/scripts/test-windows.sh"
