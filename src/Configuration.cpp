@@ -1,4 +1,5 @@
 #include "Configuration.h"
+#include "Cosmonaut.h"
 #include "LenientJson.h"
 
 #include "Platform.h"
@@ -106,15 +107,20 @@ Common::Track readTrack(const Json::Value& entry) {
     return track;
 }
 
-// The base the sync driver names its track files from.
-constexpr const char* TRACK_FILE_BASE = "sync";
-
 // Why the track can have no track file inside the working directory, or
-// null. Vector tracks are checked by the longest name they give a sync track.
+// null: each of its sync tracks is checked (the name itself when its type
+// is unknown).
 const char* trackNameFault(const Common::Track& track) {
-    const bool vector = track.type == Common::FLOAT2 || track.type == Common::FLOAT3;
-    return sync_track_name_fault(TRACK_FILE_BASE,
-                                 (vector ? track.name + ".x" : track.name).c_str());
+    std::vector<std::string> names = Cosmonaut::syncTrackNames(track);
+    if (names.empty()) {
+        names.push_back(track.name);
+    }
+    for (const std::string& name : names) {
+        if (const char* fault = sync_track_name_fault(Cosmonaut::TRACK_FILE_BASE, name.c_str())) {
+            return fault;
+        }
+    }
+    return nullptr;
 }
 
 // The text with control characters and bytes past ASCII written as \xNN,

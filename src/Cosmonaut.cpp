@@ -12,8 +12,6 @@ namespace {
 
 // The editor always listens on this port.
 constexpr unsigned short EDITOR_PORT = 1338;
-// Track files are named "sync_<track>.track".
-constexpr const char* TRACK_FILE_BASE = "sync";
 
 // Number of sync tracks behind a configured track of the given type.
 int componentCount(Common::TRACK_TYPE type) {

@@ -49,6 +49,8 @@ public:
     // and name.y for float2, and name.z too for float3; none for a type
     // that is not known.
     static std::vector<std::string> syncTrackNames(const Common::Track& track);
+    // Track files are named from this base: "sync_<track>.track".
+    static constexpr const char* TRACK_FILE_BASE = "sync";
 
 private:
     bool linked;

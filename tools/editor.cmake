@@ -10,6 +10,8 @@ add_library(tolvane_editor_model STATIC
     ${CMAKE_CURRENT_SOURCE_DIR}/editor/Session.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/editor/Waveform.cpp)
 target_include_directories(tolvane_editor_model PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/editor)
+# The player's track-file base name, from its header only.
+target_include_directories(tolvane_editor_model PRIVATE ${PROJECT_SOURCE_DIR}/src)
 target_link_libraries(tolvane_editor_model PUBLIC sync tolvane_editor_link PkgConfig::SNDFILE)
 
 pkg_check_modules(IMGUI REQUIRED IMPORTED_TARGET imgui)

@@ -14,28 +14,11 @@ namespace Tolvane::Capture {
 
 namespace {
 
-// The sync driver names its track files from this base, as in the player.
-constexpr const char* TRACK_FILE_BASE = "sync";
-
 // The window library's description of its last error, or fallback.
 std::string windowSystemError(const char* fallback) {
     const char* description = nullptr;
     glfwGetError(&description);
     return description != nullptr ? description : fallback;
-}
-
-// The sync tracks behind a configured track, as the sync driver names them.
-std::vector<std::string> componentNames(const Common::Track& track) {
-    switch (track.type) {
-    case Common::FLOAT1:
-        return {track.name};
-    case Common::FLOAT2:
-        return {track.name + ".x", track.name + ".y"};
-    case Common::FLOAT3:
-        return {track.name + ".x", track.name + ".y", track.name + ".z"};
-    default:
-        return {};
-    }
 }
 
 // Whether a shader file can be read, with a reason in error when not.
@@ -168,9 +151,9 @@ void OffscreenRenderer::checkTracks(const Configuration& configuration,
                                     std::vector<std::string>& warnings) {
     for (const Common::Track& track : configuration.tracks) {
         const Common::Gateway gateway = cosmonaut.getTrack(track.name);
-        const std::vector<std::string> names = componentNames(track);
+        const std::vector<std::string> names = Cosmonaut::syncTrackNames(track);
         for (size_t c = 0; c < names.size(); ++c) {
-            const std::string path = sync_track_path(TRACK_FILE_BASE, names[c].c_str());
+            const std::string path = sync_track_path(Cosmonaut::TRACK_FILE_BASE, names[c].c_str());
             std::error_code code;
             if (!std::filesystem::exists(Platform::filePath(path), code)) {
                 warnings.push_back("no track file \"" + path +

@@ -1,4 +1,5 @@
 #include "Document.h"
+#include "Cosmonaut.h"
 
 #include "files.h"
 
@@ -15,7 +16,6 @@ namespace Tolvane::Editor {
 
 namespace {
 
-constexpr const char* TRACK_FILE_BASE = "sync";
 // Inside a recovery folder: the track names, one a line, in track order.
 constexpr const char* RECOVERY_INDEX = "tracks";
 
@@ -28,7 +28,7 @@ sync_device withBase(const sync_device& device, std::string& base) {
 }
 
 std::string recoveryBase(const std::string& dir) {
-    return dir + "/" + TRACK_FILE_BASE;
+    return dir + "/" + Cosmonaut::TRACK_FILE_BASE;
 }
 
 bool sameKey(const track_key& a, const track_key& b) {
@@ -39,7 +39,7 @@ bool sameKey(const track_key& a, const track_key& b) {
 
 // ---- Construction -------------------------------------------------------------
 
-Document::Document() : device(sync_create_device(TRACK_FILE_BASE)) {}
+Document::Document() : device(sync_create_device(Cosmonaut::TRACK_FILE_BASE)) {}
 
 Document::~Document() {
     sync_destroy_device(device);
